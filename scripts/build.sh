@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Configures and builds one flavour of the tree.
+#   scripts/build.sh [release|asan|tsan|fuzz] [extra cmake args...]
+# Build folders: build/<flavour>.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+flavour=${1:-release}
+shift || true
+args=(-G Ninja -DZOR_WERROR=ON)
+case "$flavour" in
+  release) args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+  asan)    args+=(-DCMAKE_BUILD_TYPE=Debug -DZOR_SANITIZE=ON -DZOR_BENCH=OFF) ;;
+  tsan)    args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOR_TSAN=ON -DZOR_BENCH=OFF
+                  -DCMAKE_CXX_COMPILER=clang++) ;;
+  fuzz)    args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOR_FUZZ=ON -DZOR_BENCH=OFF
+                  -DCMAKE_CXX_COMPILER=clang++) ;;
+  *) echo "unknown flavour $flavour" >&2; exit 2 ;;
+esac
+cmake -S . -B "build/$flavour" "${args[@]}" "$@" >/dev/null
+cmake --build "build/$flavour" --parallel "$(nproc)"

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project, its tests and benchmarks need.
+# Idempotent; run as root (or with sudo) on a fresh machine.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  # libraries linked into the product
+  libssl-dev libpcre2-dev libpugixml-dev nlohmann-json3-dev
+  libcpp-httplib-dev libcli11-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  rsyslog rsyslog-openssl openssl libevtx-utils python3-evtx
+  hyperfine time procps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+echo "setup: all packages present"

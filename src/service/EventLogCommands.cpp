@@ -1,0 +1,22 @@
+#include <cstdio>
+
+#include "service/ProgramOptions.h"
+
+namespace zor {
+
+int RunDump(const TProgramOptions&, const std::string&, const std::string&) {
+  std::fprintf(stderr, "dump: the event log store is not built yet\n");
+  return 1;
+}
+
+int RunChannels(const TProgramOptions&) {
+  std::fprintf(stderr, "channels: the event log store is not built yet\n");
+  return 1;
+}
+
+int RunWriteEvent(const TProgramOptions&, const TWriteEventArgs&) {
+  std::fprintf(stderr, "write-event: the event log store is not built yet\n");
+  return 1;
+}
+
+}  // namespace zor

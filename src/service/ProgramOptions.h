@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zor {
+
+// Options every command of the program accepts. Empty strings mean "use the
+// default" (see platform/ServicePaths for how each default is found).
+struct TProgramOptions {
+  std::string ProgramData;  // --programdata, else $PROGRAMDATA, else /var/lib
+  std::string Home;         // --home: the program folder (Log, index.html, Certs)
+  std::string LogDir;       // --log-dir
+  std::string EventLogDir;  // --eventlog-dir: the event log root
+};
+
+struct TWriteEventArgs {
+  std::string Channel;
+  std::string Provider;
+  unsigned EventId = 0;
+  unsigned Level = 4;
+  std::vector<std::string> Data;  // NAME=VALUE
+  std::string Computer;
+};
+
+// Each command returns the process exit status. Errors go to standard error.
+int RunService(const TProgramOptions& AOptions);
+int RunDump(const TProgramOptions& AOptions, const std::string& ASource, const std::string& AQuery);
+int RunChannels(const TProgramOptions& AOptions);
+int RunWriteEvent(const TProgramOptions& AOptions, const TWriteEventArgs& AArgs);
+int RunCheckConfig(const TProgramOptions& AOptions, const std::string& AFile);
+int RunInstall(const TProgramOptions& AOptions);
+int RunUninstall(const TProgramOptions& AOptions);
+
+}  // namespace zor

@@ -4,11 +4,6 @@
 
 namespace zor {
 
-int RunDump(const TProgramOptions&, const std::string&, const std::string&) {
-  std::fprintf(stderr, "dump: the event log store is not built yet\n");
-  return 1;
-}
-
 int RunChannels(const TProgramOptions&) {
   std::fprintf(stderr, "channels: the event log store is not built yet\n");
   return 1;

@@ -1,0 +1,581 @@
+// Date-time and text operations of TUtilities. The identity operations are in
+// UtilitiesIdentity.cpp.
+#include "support/Utilities.h"
+
+#include <arpa/inet.h>
+
+#include <cctype>
+#include <cinttypes>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <iterator>
+
+namespace zor {
+
+namespace {
+
+constexpr int64_t MsPerDay = 86400000;
+// Day 0 of the date-time model (1899-12-30) counted from 1970-01-01.
+constexpr int64_t UnixEpochDay = 25569;
+
+constexpr const char* MonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// Days from 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+void CivilFromDays(int64_t z, int& AYear, int& AMonth, int& ADay) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+  const unsigned m = mp + (mp < 10 ? 3 : -9);
+  AYear = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (m <= 2));
+  AMonth = static_cast<int>(m);
+  ADay = static_cast<int>(d);
+}
+
+bool IsLeapYear(int AYear) { return (AYear % 4 == 0 && AYear % 100 != 0) || AYear % 400 == 0; }
+
+int DaysInMonth(int AYear, int AMonth) {
+  static constexpr int Days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return AMonth == 2 && IsLeapYear(AYear) ? 29 : Days[AMonth - 1];
+}
+
+// A date-time as a whole day number and the milliseconds of that day.
+struct TDayAndTime {
+  int64_t Day;
+  int64_t Ms;
+};
+
+TDayAndTime Split(TDateTime AValue) {
+  double whole = std::trunc(AValue);
+  int64_t ms = std::llround(std::fabs(AValue - whole) * MsPerDay);
+  if (ms >= MsPerDay) {
+    // Rounding carried into the next day (the fraction grows away from zero on
+    // both sides of day 0, so the carry moves the day the same way).
+    ms -= MsPerDay;
+    whole += AValue < 0 ? -1 : 1;
+  }
+  return {static_cast<int64_t>(whole), ms};
+}
+
+TDateTime Join(int64_t ADay, int64_t AMs) {
+  const double time = static_cast<double>(AMs) / MsPerDay;
+  return ADay < 0 ? static_cast<double>(ADay) - time : static_cast<double>(ADay) + time;
+}
+
+std::string Substr(const std::string& AValue, size_t AFirst, size_t ACount) {
+  // Positions count from 1, as in the fixed-position forms; past the end gives
+  // a shorter (possibly empty) text.
+  if (AFirst == 0 || AFirst > AValue.size()) return std::string();
+  return AValue.substr(AFirst - 1, ACount);
+}
+
+std::vector<std::string> SplitAt(const std::string& AValue, char ASeparator) {
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  for (;;) {
+    const size_t pos = AValue.find(ASeparator, start);
+    if (pos == std::string::npos) {
+      pieces.push_back(AValue.substr(start));
+      return pieces;
+    }
+    pieces.push_back(AValue.substr(start, pos - start));
+    start = pos + 1;
+  }
+}
+
+std::string InvalidInteger(const std::string& AValue) {
+  return "'" + AValue + "' is not a valid integer value";
+}
+
+bool LocalTm(time_t ASeconds, struct tm& AResult) { return localtime_r(&ASeconds, &AResult) != nullptr; }
+
+}  // namespace
+
+// ---- Date-time building blocks ----------------------------------------------
+
+bool TUtilities::TryEncodeDateTime(int AYear, int AMonth, int ADay, int AHour, int AMinute, int ASecond,
+                                   int AMilliSecond, TDateTime& AValue) {
+  if (AYear < 1 || AYear > 9999 || AMonth < 1 || AMonth > 12 || ADay < 1 || ADay > DaysInMonth(AYear, AMonth))
+    return false;
+  if (AHour < 0 || AHour > 23 || AMinute < 0 || AMinute > 59 || ASecond < 0 || ASecond > 59 || AMilliSecond < 0 ||
+      AMilliSecond > 999)
+    return false;
+  const int64_t day = DaysFromCivil(AYear, static_cast<unsigned>(AMonth), static_cast<unsigned>(ADay)) + UnixEpochDay;
+  const int64_t ms = ((AHour * 60LL + AMinute) * 60 + ASecond) * 1000 + AMilliSecond;
+  AValue = Join(day, ms);
+  return true;
+}
+
+TDateTime TUtilities::EncodeDateTime(int AYear, int AMonth, int ADay, int AHour, int AMinute, int ASecond,
+                                     int AMilliSecond) {
+  TDateTime result = 0;
+  if (TryEncodeDateTime(AYear, AMonth, ADay, AHour, AMinute, ASecond, AMilliSecond, result)) return result;
+  if (TryEncodeDateTime(AYear, AMonth, ADay, 0, 0, 0, 0, result))
+    throw EConvertError("Invalid argument to time encode");
+  throw EConvertError("Invalid argument to date encode");
+}
+
+void TUtilities::DecodeDateTime(TDateTime AValue, int& AYear, int& AMonth, int& ADay, int& AHour, int& AMinute,
+                                int& ASecond, int& AMilliSecond) {
+  const TDayAndTime parts = Split(AValue);
+  CivilFromDays(parts.Day - UnixEpochDay, AYear, AMonth, ADay);
+  int64_t ms = parts.Ms;
+  AMilliSecond = static_cast<int>(ms % 1000);
+  ms /= 1000;
+  ASecond = static_cast<int>(ms % 60);
+  ms /= 60;
+  AMinute = static_cast<int>(ms % 60);
+  AHour = static_cast<int>(ms / 60);
+}
+
+TDateTime TUtilities::DateOf(TDateTime AValue) { return static_cast<double>(Split(AValue).Day); }
+
+const char* TUtilities::ShortMonthName(int AMonth) {
+  return AMonth >= 1 && AMonth <= 12 ? MonthNames[AMonth - 1] : "";
+}
+
+int64_t TUtilities::DateTimeToUnixMs(TDateTime AValue) {
+  const TDayAndTime parts = Split(AValue);
+  return (parts.Day - UnixEpochDay) * MsPerDay + parts.Ms;
+}
+
+TDateTime TUtilities::UnixMsToDateTime(int64_t AMilliseconds) {
+  int64_t day = AMilliseconds / MsPerDay;
+  int64_t ms = AMilliseconds % MsPerDay;
+  if (ms < 0) {
+    ms += MsPerDay;
+    --day;
+  }
+  return Join(day + UnixEpochDay, ms);
+}
+
+// ---- Time zones ---------------------------------------------------------------
+
+TDateTime TUtilities::NowUTC() {
+  struct timespec now {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return UnixMsToDateTime(static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
+}
+
+TDateTime TUtilities::Now() {
+  struct timespec now {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  struct tm local {};
+  if (!LocalTm(now.tv_sec, local))
+    return UnixMsToDateTime(static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
+  return UnixMsToDateTime((static_cast<int64_t>(now.tv_sec) + local.tm_gmtoff) * 1000 + now.tv_nsec / 1000000);
+}
+
+bool TUtilities::TryUTCToLocal(TDateTime AUTC, TDateTime& ALocal) {
+  const int64_t ms = DateTimeToUnixMs(AUTC);
+  int64_t seconds = ms / 1000;
+  int64_t rest = ms % 1000;
+  if (rest < 0) {
+    rest += 1000;
+    --seconds;
+  }
+  struct tm local {};
+  if (!LocalTm(static_cast<time_t>(seconds), local)) return false;
+  ALocal = UnixMsToDateTime((seconds + local.tm_gmtoff) * 1000 + rest);
+  return true;
+}
+
+bool TUtilities::TryLocalToUTC(TDateTime ALocal, TDateTime& AUTC) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, ms = 0;
+  DecodeDateTime(ALocal, year, month, day, hour, minute, second, ms);
+  struct tm wanted {};
+  wanted.tm_year = year - 1900;
+  wanted.tm_mon = month - 1;
+  wanted.tm_mday = day;
+  wanted.tm_hour = hour;
+  wanted.tm_min = minute;
+  wanted.tm_sec = second;
+  wanted.tm_isdst = -1;
+  struct tm probe = wanted;
+  const time_t seconds = mktime(&probe);
+  // mktime moves a reading inside a daylight-saving gap to a real one; a
+  // reading that does not come back unchanged did not exist.
+  struct tm back {};
+  if (!LocalTm(seconds, back)) return false;
+  if (back.tm_year != wanted.tm_year || back.tm_mon != wanted.tm_mon || back.tm_mday != wanted.tm_mday ||
+      back.tm_hour != wanted.tm_hour || back.tm_min != wanted.tm_min || back.tm_sec != wanted.tm_sec)
+    return false;
+  AUTC = UnixMsToDateTime(static_cast<int64_t>(seconds) * 1000 + ms);
+  return true;
+}
+
+TTimeSpan TUtilities::CurrentUTCOffset() {
+  struct tm local {};
+  if (!LocalTm(time(nullptr), local)) return TTimeSpan::zero();
+  return std::chrono::seconds(local.tm_gmtoff);
+}
+
+// ---- ISO 8601 and fixed forms ---------------------------------------------------
+
+TDateTime TUtilities::ConvertIso8601StringToDateTime(const std::string& AValue) {
+  std::string text = AValue;
+  const size_t zulu = text.find('Z');
+  if (zulu != std::string::npos && zulu + 1 == text.size()) text.pop_back();
+
+  const std::vector<std::string> pieces = SplitAt(text, 'T');
+  if (pieces.size() != 2) throw EConvertError(Format("Invalid Iso 8601 DateTime %s", text.c_str()));
+  const std::string& date = pieces[0];
+  const std::string& time = pieces[1];
+
+  int32_t year = 0, month = 0, day = 0;
+  if (!TryStrToInt(Substr(date, 1, 4), year) || !TryStrToInt(Substr(date, 6, 2), month) ||
+      !TryStrToInt(Substr(date, 9, 2), day))
+    throw EConvertError(Format("Invalid Iso 8601 Date Part %s", text.c_str()));
+
+  int32_t hour = 0, minute = 0, second = 0;
+  if (!TryStrToInt(Substr(time, 1, 2), hour) || !TryStrToInt(Substr(time, 4, 2), minute) ||
+      !TryStrToInt(Substr(time, 7, 2), second))
+    throw EConvertError(Format("Invalid Iso 8601 Time Part %s", text.c_str()));
+
+  int32_t ms = 0;
+  const std::vector<std::string> fraction = SplitAt(time, '.');
+  // Up to three digits, not scaled: Windows event times always carry seven.
+  if (fraction.size() == 2 && !TryStrToInt(fraction[1].substr(0, 3), ms)) ms = 0;
+  return EncodeDateTime(year, month, day, hour, minute, second, ms);
+}
+
+TDateTime TUtilities::ISOTimestampStringToDateTime(const std::string& AValue) {
+  const int32_t year = StrToInt(Substr(AValue, 1, 4));
+  const int32_t month = StrToInt(Substr(AValue, 6, 2));
+  const int32_t day = StrToInt(Substr(AValue, 9, 2));
+  const int32_t hour = StrToInt(Substr(AValue, 12, 2));
+  const int32_t minute = StrToInt(Substr(AValue, 15, 2));
+  const int32_t second = StrToInt(Substr(AValue, 18, 2));
+
+  size_t pos = 19;
+  if (pos < AValue.size() && AValue[pos] == '.') ++pos;
+  size_t end = pos;
+  while (end < AValue.size() && IsNumeric(AValue[end])) ++end;
+  const std::string digits = AValue.substr(std::min(pos, AValue.size()), end - std::min(pos, end));
+  int ms = 0;
+  if (digits.size() == 1)
+    ms = (digits[0] - '0') * 100;
+  else if (digits.size() == 2)
+    ms = ((digits[0] - '0') * 10 + (digits[1] - '0')) * 10;
+  else if (digits.size() >= 3)
+    ms = (digits[0] - '0') * 100 + (digits[1] - '0') * 10 + (digits[2] - '0');
+  return EncodeDateTime(year, month, day, hour, minute, second, ms);
+}
+
+TTimeSpan TUtilities::ISOTimestampStringToOffset(const std::string& AValue) {
+  if (!AValue.empty() && AValue.back() == 'Z') return TTimeSpan::zero();
+  size_t pos = 19;
+  if (pos < AValue.size() && AValue[pos] == '.') ++pos;
+  while (pos < AValue.size() && IsNumeric(AValue[pos])) ++pos;
+  const std::string offset = pos < AValue.size() ? AValue.substr(pos) : std::string();
+  int32_t hours = StrToInt(Substr(offset, 2, 2));
+  int32_t minutes = StrToInt(Substr(offset, 5, 2));
+  if (!offset.empty() && offset[0] == '-') {
+    hours = -hours;
+    minutes = -minutes;
+  }
+  return std::chrono::hours(hours) + std::chrono::minutes(minutes);
+}
+
+std::string TUtilities::DateTimeToISOTimestampString(TDateTime AValue) {
+  return DateTimeToISOTimestampString(AValue, TTimeSpan::zero());
+}
+
+std::string TUtilities::DateTimeToISOTimestampString(TDateTime AValue, TTimeSpan AOffset) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, ms = 0;
+  DecodeDateTime(AValue, year, month, day, hour, minute, second, ms);
+  if (AOffset == TTimeSpan::zero())
+    return Format("%.4d-%.2d-%.2dT%.2d:%.2d:%.2d.%.3dZ", year, month, day, hour, minute, second, ms);
+  const int64_t minutes = std::chrono::duration_cast<std::chrono::minutes>(AOffset).count();
+  const int64_t absMinutes = minutes < 0 ? -minutes : minutes;
+  return Format("%.4d-%.2d-%.2dT%.2d:%.2d:%.2d.%.3d%s%.2d:%.2d", year, month, day, hour, minute, second, ms,
+                AOffset < TTimeSpan::zero() ? "-" : "+", static_cast<int>(absMinutes / 60),
+                static_cast<int>(absMinutes % 60));
+}
+
+std::string TUtilities::ConvertDateTimeToString(TDateTime AValue) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, ms = 0;
+  DecodeDateTime(AValue, year, month, day, hour, minute, second, ms);
+  std::string result =
+      Format("%.4d-%s-%.2d %.2d:%.2d:%.2d", year, ShortMonthName(month), day, hour, minute, second);
+  for (char& c : result) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return result;
+}
+
+TDateTime TUtilities::ConvertDateTimeString(const std::string& AValue) {
+  std::string monthText = Substr(AValue, 6, 3);
+  for (char& c : monthText) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  int month = 0;
+  static constexpr const char* Upper[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                            "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+  for (int i = 0; i < 12; ++i)
+    if (monthText == Upper[i]) month = i + 1;
+  return EncodeDateTime(StrToInt(Substr(AValue, 1, 4)), month, StrToInt(Substr(AValue, 10, 2)),
+                        StrToInt(Substr(AValue, 13, 2)), StrToInt(Substr(AValue, 16, 2)),
+                        StrToInt(Substr(AValue, 19, 2)), 0);
+}
+
+// ---- Characters and tokens ------------------------------------------------------
+
+bool TUtilities::IsAlpha(char AValue) {
+  return (AValue >= 'a' && AValue <= 'z') || (AValue >= 'A' && AValue <= 'Z') || AValue == '-';
+}
+
+bool TUtilities::IsNumeric(char AValue) { return AValue >= '0' && AValue <= '9'; }
+
+bool TUtilities::IsAlphaNumeric(char AValue) { return IsAlpha(AValue) || IsNumeric(AValue); }
+
+std::string TUtilities::ExtractAlphaNumericStr(std::string& AValue) {
+  size_t end = 0;
+  while (end < AValue.size() && IsAlphaNumeric(AValue[end])) ++end;
+  std::string result = AValue.substr(0, end);
+  AValue.erase(0, end);
+  return result;
+}
+
+std::string TUtilities::StreamToString(std::istream& AStream) {
+  // Text is UTF-8 here, the system's own code page: the bytes are the text.
+  return std::string(std::istreambuf_iterator<char>(AStream), std::istreambuf_iterator<char>());
+}
+
+// ---- Integers, addresses, URLs --------------------------------------------------
+
+bool TUtilities::TryStrToInt64(const std::string& AValue, int64_t& AResult) {
+  size_t pos = 0;
+  while (pos < AValue.size() && AValue[pos] == ' ') ++pos;
+  bool negative = false;
+  if (pos < AValue.size() && (AValue[pos] == '-' || AValue[pos] == '+')) negative = AValue[pos++] == '-';
+  unsigned base = 10;
+  if (pos < AValue.size() && AValue[pos] == '$') {
+    base = 16;
+    ++pos;
+  } else if (pos + 1 < AValue.size() && AValue[pos] == '0' && (AValue[pos + 1] == 'x' || AValue[pos + 1] == 'X')) {
+    base = 16;
+    pos += 2;
+  }
+  if (pos >= AValue.size()) return false;
+  // Accumulate the magnitude unsigned so that INT64_MIN converts.
+  uint64_t magnitude = 0;
+  const uint64_t limit = negative ? (uint64_t{1} << 63) : (uint64_t{1} << 63) - 1;
+  for (; pos < AValue.size(); ++pos) {
+    const char c = AValue[pos];
+    unsigned digit = 0;
+    if (c >= '0' && c <= '9')
+      digit = static_cast<unsigned>(c - '0');
+    else if (base == 16 && c >= 'a' && c <= 'f')
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    else if (base == 16 && c >= 'A' && c <= 'F')
+      digit = static_cast<unsigned>(c - 'A' + 10);
+    else
+      return false;
+    if (magnitude > (limit - digit) / base) return false;
+    magnitude = magnitude * base + digit;
+  }
+  AResult = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+  return true;
+}
+
+bool TUtilities::TryStrToInt(const std::string& AValue, int32_t& AResult) {
+  int64_t wide = 0;
+  if (!TryStrToInt64(AValue, wide) || wide < INT32_MIN || wide > INT32_MAX) return false;
+  AResult = static_cast<int32_t>(wide);
+  return true;
+}
+
+int32_t TUtilities::StrToInt(const std::string& AValue) {
+  int32_t result = 0;
+  if (!TryStrToInt(AValue, result)) throw EConvertError(InvalidInteger(AValue));
+  return result;
+}
+
+int64_t TUtilities::StrToInt64(const std::string& AValue) {
+  int64_t result = 0;
+  if (!TryStrToInt64(AValue, result)) throw EConvertError(InvalidInteger(AValue));
+  return result;
+}
+
+uint32_t TUtilities::StrToUInt32(const std::string& AValue) {
+  const int64_t value = StrToInt64(AValue);
+  if (value < 0 || value > UINT32_MAX)
+    throw EConvertError(Format("\"0x%.16" PRIX64 "\" is not within range of Cardinal data type",
+                               static_cast<uint64_t>(value)));
+  return static_cast<uint32_t>(value);
+}
+
+uint32_t TUtilities::StrToUInt32Def(const std::string& AValue, uint32_t ADefault) {
+  int64_t value = 0;
+  if (!TryStrToInt64(AValue, value) || value < 0 || value > UINT32_MAX) return ADefault;
+  return static_cast<uint32_t>(value);
+}
+
+std::string TUtilities::GetURLFromURLString(const std::string& AValue) {
+  const std::vector<std::string> pieces = SplitAt(AValue, ':');
+  int32_t port = 0;
+  if (pieces.size() == 3) return pieces[0] + ":" + pieces[1];
+  if (pieces.size() == 2 && TryStrToInt(pieces[1], port)) return "http://" + pieces[0];
+  return AValue;
+}
+
+uint16_t TUtilities::GetPortFromURLString(const std::string& AValue) {
+  std::string text = AValue;
+  if (!text.empty() && text.back() == '/') text.pop_back();
+  const std::vector<std::string> pieces = SplitAt(text, ':');
+  int32_t port = 0;
+  if (pieces.size() == 3)
+    port = StrToInt(pieces[2]);
+  else if (pieces.size() == 2 && TryStrToInt(pieces[1], port))
+    ;
+  else if (pieces.size() == 2)
+    port = pieces[0].find("https") != std::string::npos ? 443 : 80;
+  else
+    port = StrToInt(text);
+  // A port outside 16 bits is refused rather than wrapped onto another port.
+  if (port < 0 || port > 65535) throw EConvertError(Format("Invalid port %d in %s", port, AValue.c_str()));
+  return static_cast<uint16_t>(port);
+}
+
+uint32_t TUtilities::DottedQuadToUInt32(const std::string& AValue) {
+  const std::vector<std::string> pieces = SplitAt(AValue, '.');
+  if (pieces.size() != 4) throw EInvalidArgument("Invalid dotted quad address");
+  uint32_t result = 0;
+  for (const std::string& piece : pieces) result = (result << 8) | (static_cast<uint32_t>(StrToInt(piece)) & 0xFF);
+  return result;
+}
+
+bool TUtilities::TryDottedQuadToUInt32(const std::string& AValue, uint32_t& AResult) {
+  const std::vector<std::string> pieces = SplitAt(AValue, '.');
+  if (pieces.size() != 4) return false;
+  uint32_t result = 0;
+  for (const std::string& piece : pieces) {
+    int32_t part = 0;
+    if (!TryStrToInt(piece, part) || part < 0 || part > 255) return false;
+    result = (result << 8) | static_cast<uint32_t>(part);
+  }
+  AResult = result;
+  return true;
+}
+
+std::string TUtilities::UInt32ToDottedQuad(uint32_t AValue) {
+  return Format("%u.%u.%u.%u", AValue >> 24, (AValue >> 16) & 0xFF, (AValue >> 8) & 0xFF, AValue & 0xFF);
+}
+
+uint32_t TUtilities::HostToNetworkByteOrder(uint32_t AValue) { return htonl(AValue); }
+
+uint32_t TUtilities::NetworkToHostByteOrder(uint32_t AValue) { return ntohl(AValue); }
+
+std::string TUtilities::Format(const char* AFormat, ...) {
+  char buffer[256];
+  va_list args;
+  va_start(args, AFormat);
+  va_list copy;
+  va_copy(copy, args);
+  const int needed = std::vsnprintf(buffer, sizeof buffer, AFormat, args);
+  va_end(args);
+  std::string result;
+  if (needed < 0) {
+    va_end(copy);
+    return result;
+  }
+  if (static_cast<size_t>(needed) < sizeof buffer) {
+    result.assign(buffer, static_cast<size_t>(needed));
+  } else {
+    result.resize(static_cast<size_t>(needed));
+    std::vsnprintf(result.data(), result.size() + 1, AFormat, copy);
+  }
+  va_end(copy);
+  return result;
+}
+
+std::u16string TUtilities::Utf8ToUtf16(const std::string& AValue) {
+  std::u16string result;
+  result.reserve(AValue.size());
+  const auto* s = reinterpret_cast<const unsigned char*>(AValue.data());
+  const size_t n = AValue.size();
+  size_t i = 0;
+  while (i < n) {
+    const unsigned char c = s[i];
+    if (c < 0x80) {
+      result.push_back(c);
+      ++i;
+      continue;
+    }
+    size_t length = 0;
+    uint32_t cp = 0;
+    uint32_t minimum = 0;
+    if ((c & 0xE0) == 0xC0) {
+      length = 2, cp = c & 0x1F, minimum = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+      length = 3, cp = c & 0x0F, minimum = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+      length = 4, cp = c & 0x07, minimum = 0x10000;
+    }
+    bool valid = length != 0 && i + length <= n;
+    for (size_t k = 1; valid && k < length; ++k) {
+      if ((s[i + k] & 0xC0) != 0x80)
+        valid = false;
+      else
+        cp = (cp << 6) | (s[i + k] & 0x3F);
+    }
+    if (!valid || cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      result.push_back(u'\uFFFD');
+      ++i;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      result.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      result.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      result.push_back(static_cast<char16_t>(cp));
+    }
+    i += length;
+  }
+  return result;
+}
+
+std::string TUtilities::Utf16ToUtf8(std::u16string_view AValue) {
+  std::string result;
+  result.reserve(AValue.size());
+  for (size_t i = 0; i < AValue.size(); ++i) {
+    uint32_t cp = AValue[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < AValue.size() && AValue[i + 1] >= 0xDC00 && AValue[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (AValue[i + 1] - 0xDC00);
+      ++i;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = 0xFFFD;  // an unpaired surrogate
+    }
+    if (cp < 0x80) {
+      result.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      result.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      result.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      result.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      result.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      result.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      result.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      result.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      result.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      result.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return result;
+}
+
+}  // namespace zor

@@ -1,0 +1,13 @@
+#include "syslog/BlockingSocket.h"
+
+#include <utility>
+
+namespace zor {
+
+TBlockingSocket::TBlockingSocket(std::string AHost, uint16_t APort) : FHost(std::move(AHost)), FPort(APort) {}
+
+int TBlockingSocket::SendMessage(const std::string& AMsg) {
+  return SendMessage(reinterpret_cast<const uint8_t*>(AMsg.data()), static_cast<int>(AMsg.size()));
+}
+
+}  // namespace zor

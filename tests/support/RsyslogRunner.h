@@ -1,0 +1,57 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace zor::test {
+
+class TTestCertificate;
+
+// A real rsyslogd as a syslog receiver: started in the foreground with a
+// configuration written into AFolder, listening on 127.0.0.1 with a UDP input,
+// a plain TCP input (LF and octet-counted framing) and a TLS input (the ossl
+// network stream driver with the test certificate). Each input writes the raw
+// message of everything it receives, one per line, to a file of its own.
+// Its work folder and pid file stay inside AFolder.
+//
+// Ports are chosen by binding port 0 and releasing it; when rsyslogd cannot
+// bind one (taken in between), it is started again with new ports.
+class TRsyslogRunner {
+ public:
+  enum class TInput { Udp, Tcp, Tls };
+
+  // Whether an rsyslogd program can be found.
+  static bool Available();
+
+  // Starts rsyslogd and waits until every input listens. Throws
+  // std::runtime_error (with rsyslogd's own output) when it does not come up.
+  TRsyslogRunner(const std::filesystem::path& AFolder, const TTestCertificate& ACertificate);
+  ~TRsyslogRunner();
+  TRsyslogRunner(const TRsyslogRunner&) = delete;
+  TRsyslogRunner& operator=(const TRsyslogRunner&) = delete;
+
+  uint16_t Port(TInput AInput) const;
+  // The raw messages the input has written so far, one per entry.
+  std::vector<std::string> Lines(TInput AInput) const;
+  [[nodiscard]] testing::AssertionResult WaitForLines(TInput AInput, size_t ACount,
+                                                      std::chrono::milliseconds ATimeout = std::chrono::seconds(30));
+  // Stops rsyslogd with SIGTERM and waits for it (SIGKILL after a while).
+  void Stop();
+
+ private:
+  bool Start();
+  std::filesystem::path OutputFile(TInput AInput) const;
+
+  const std::filesystem::path FFolder;
+  const TTestCertificate& FCertificate;
+  uint16_t FPorts[3] = {0, 0, 0};
+  pid_t FPid = -1;
+};
+
+}  // namespace zor::test

@@ -831,6 +831,14 @@ int64_t ToTicks(std::chrono::system_clock::time_point ATime) {
 
 bool SameChannelName(std::string_view A, std::string_view B) { return query::EqualIgnoringCase(A, B); }
 
+std::optional<uint64_t> ParseEventTime(std::string_view AText) {
+  // 100 ns ticks between 1601-01-01 and 1970-01-01.
+  constexpr int64_t EpochDifference = 116444736000000000;
+  const auto ticks = query::ToInstant(AText);
+  if (!ticks || *ticks < -EpochDifference) return std::nullopt;
+  return static_cast<uint64_t>(*ticks + EpochDifference);
+}
+
 TEventQuery::~TEventQuery() = default;
 
 std::unique_ptr<TEventQuery> TEventQuery::Parse(std::string_view AText) {

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -91,5 +92,10 @@ class TEventQuery {
 
 // Compares channel names the way Windows does: without regard to letter case.
 [[nodiscard]] bool SameChannelName(std::string_view A, std::string_view B);
+
+// A rendered time ("2024-03-01T10:00:00.1234567Z", any number of fraction
+// digits) as FILETIME ticks (100 ns since 1601-01-01 UTC); nothing when the
+// text is not such a time or lies before 1601.
+[[nodiscard]] std::optional<uint64_t> ParseEventTime(std::string_view AText);
 
 }  // namespace zor

@@ -67,11 +67,14 @@ struct TEvtxReaderOptions {
   bool VerifyChecksums = true;
   // Deliver only records whose EventRecordID is greater than this.
   uint64_t StartAfterRecordId = 0;
+  // false (following a log): identifiers only grow; a record whose id is not
+  // above the last delivered one is passed over. true (dumping a file): every
+  // valid record of every chunk, chunk by chunk in order of their first id,
+  // also where a recovered or damaged file holds identifiers out of order.
+  bool EveryRecord = false;
   // Called for every issue, on the thread calling Next/Refresh. May be empty.
   std::function<void(const TEvtxIssue&)> OnIssue;
 };
-
-class TEvtxChunkWalker;
 
 // Reads one .evtx file record by record, in EventRecordID order (a wrapped,
 // circular log comes out oldest first), each record rendered to event XML.
@@ -126,13 +129,15 @@ class TEvtxReader {
     uint64_t Index = 0;
     uint64_t FirstRecordId = 0;
     uint64_t LastRecordId = 0;
-    bool HeaderValid = false;  // header checksum matched (or checksums are off)
+    bool Trusted = false;  // header checksum matched (or checksums are off)
   };
+  struct TState;
 
   void Open();
   void ScanSlots();
-  void Report(TEvtxIssueKind AKind, uint64_t AOffset, uint64_t ARecordId, const std::string& AMessage);
   bool LoadNextChunk();
+  void Report(const TEvtxIssue& AIssue, bool AOncePerFile);
+  void ReportAll(bool AOncePerFile);
 
   std::string FPath;
   TEvtxReaderOptions FOptions;
@@ -142,8 +147,9 @@ class TEvtxReader {
   size_t FNextSlot = 0;       // next entry of FOrder to load
   bool FChunkOpen = false;
   uint64_t FLastRecordId = 0;
+  uint64_t FFloor = 0;  // with EveryRecord: records at or below this id are passed over
   uint64_t FIssueCount = 0;
-  std::unique_ptr<TEvtxChunkWalker> FWalker;
+  std::unique_ptr<TState> FState;  // chunk buffer, renderer, output text
 };
 
 // Appends AXml to AOut with every CR written as "&#13;" and every LF as

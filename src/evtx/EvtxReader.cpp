@@ -1,0 +1,226 @@
+#include "evtx/EvtxReader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unordered_set>
+
+#include "evtx/BinXmlRenderer.h"
+#include "evtx/ByteCursor.h"
+#include "evtx/Crc32.h"
+#include "evtx/EvtxChunk.h"
+
+namespace zor {
+
+namespace {
+
+constexpr size_t FileHeaderSize = 4096;
+constexpr size_t FileHeaderUsed = 128;
+constexpr char FileSignature[8] = {'E', 'l', 'f', 'F', 'i', 'l', 'e', '\0'};
+
+// pread until ASize bytes or the end of the file; returns the count read.
+size_t ReadAt(int AFd, uint8_t* ABuffer, size_t ASize, uint64_t AOffset, const std::string& APath) {
+  size_t done = 0;
+  while (done < ASize) {
+    const ssize_t n = ::pread(AFd, ABuffer + done, ASize - done, static_cast<off_t>(AOffset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw EEvtxFileError("cannot read " + APath + " at offset " + std::to_string(AOffset + done) + ": " +
+                               std::strerror(errno),
+                           AOffset + done);
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return done;
+}
+
+}  // namespace
+
+struct TEvtxReader::TState {
+  explicit TState(TEvtxRenderProfile AProfile) : Renderer(AProfile) {}
+  TEvtxChunk Chunk;
+  TBinXmlRenderer Renderer;
+  TOutBuffer Out;
+  std::vector<TEvtxIssue> Issues;
+  // Chunk-level faults already reported, so that Refresh does not repeat them.
+  std::unordered_set<std::string> Reported;
+};
+
+TEvtxReader::TEvtxReader(const std::string& APath, TEvtxReaderOptions AOptions)
+    : FPath(APath), FOptions(std::move(AOptions)), FState(std::make_unique<TState>(FOptions.Profile)) {
+  FLastRecordId = FOptions.StartAfterRecordId;
+  FFloor = FLastRecordId;
+  Open();
+  ScanSlots();
+}
+
+TEvtxReader::~TEvtxReader() {
+  if (FFd >= 0) ::close(FFd);
+}
+
+void TEvtxReader::Report(const TEvtxIssue& AIssue, bool AOncePerFile) {
+  if (AOncePerFile && !FState->Reported.insert(std::to_string(static_cast<int>(AIssue.Kind)) + AIssue.Message).second)
+    return;
+  ++FIssueCount;
+  if (FOptions.OnIssue) FOptions.OnIssue(AIssue);
+}
+
+void TEvtxReader::ReportAll(bool AOncePerFile) {
+  for (const TEvtxIssue& issue : FState->Issues) Report(issue, AOncePerFile);
+  FState->Issues.clear();
+}
+
+void TEvtxReader::Open() {
+  if (FFd >= 0) {
+    ::close(FFd);
+    FFd = -1;
+  }
+  FOrder.clear();
+  FNextSlot = 0;
+  FChunkOpen = false;
+  const int fd = ::open(FPath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw EEvtxFileError("cannot open " + FPath + ": " + std::strerror(errno));
+  FFd = fd;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) throw EEvtxFileError("cannot read " + FPath + ": " + std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) throw EEvtxFileError(FPath + " is not a regular file");
+  uint8_t header[FileHeaderUsed] = {};
+  const size_t got = ReadAt(fd, header, FileHeaderUsed, 0, FPath);
+  if (got < FileHeaderUsed || std::memcmp(header, FileSignature, 8) != 0)
+    throw EEvtxFileError(FPath + " is not an EVTX file (no ElfFile signature)");
+  TEvtxFileInfo info;
+  info.FirstChunk = LoadU64(header + 0x08);
+  info.LastChunk = LoadU64(header + 0x10);
+  info.NextRecordId = LoadU64(header + 0x18);
+  info.MinorVersion = LoadU16(header + 0x24);
+  info.MajorVersion = LoadU16(header + 0x26);
+  info.ChunkCount = LoadU16(header + 0x2A);
+  info.Flags = LoadU32(header + 0x78);
+  info.FileSize = static_cast<uint64_t>(st.st_size);
+  info.ChunkSlots = info.FileSize > FileHeaderSize ? (info.FileSize - FileHeaderSize + TEvtxChunk::Size - 1) / TEvtxChunk::Size : 0;
+  FInfo = info;
+  if (FOptions.VerifyChecksums && (info.Flags & 0x4) == 0) {
+    const uint32_t stored = LoadU32(header + 0x7C);
+    const uint32_t computed = Crc32(header, 0x78);
+    if (stored != computed) {
+      char text[96];
+      std::snprintf(text, sizeof text, ": expected 0x%08x, found 0x%08x", stored, computed);
+      Report({TEvtxIssueKind::eikFileHeader, 0x7C, 0, "file header checksum of " + FPath + text}, true);
+    }
+  }
+}
+
+void TEvtxReader::ScanSlots() {
+  // The header's chunk count lags behind in dirty files: probe every slot.
+  uint8_t header[TEvtxChunk::HeaderSize];
+  uint64_t lowest = 0;
+  uint64_t highest = 0;
+  for (uint64_t i = 0; i < FInfo.ChunkSlots; ++i) {
+    const uint64_t offset = FileHeaderSize + i * TEvtxChunk::Size;
+    const size_t got = ReadAt(FFd, header, sizeof header, offset, FPath);
+    if (got < sizeof header) std::memset(header + got, 0, sizeof header - got);
+    const TEvtxChunkHeader h = TEvtxChunkHeader::Parse(header, FOptions.VerifyChecksums);
+    if (h.Unused) continue;
+    if (!h.SignatureOk) {
+      std::string found(reinterpret_cast<const char*>(header), 8);
+      for (char& c : found) if (c < 0x20 || c > 0x7E) c = '.';
+      Report({TEvtxIssueKind::eikChunkSkipped, offset, 0,
+              "chunk signature at offset " + std::to_string(offset) + ": expected ElfChnk, found " + found +
+                  "; chunk skipped"},
+             true);
+      continue;
+    }
+    FOrder.push_back(TSlot{i, h.FirstRecordId, h.LastRecordId, h.Trusted});
+    if (lowest == 0 || h.FirstRecordId < lowest) lowest = h.FirstRecordId;
+    highest = std::max(highest, h.LastRecordId);
+  }
+  // Record identifiers grow across chunks; a wrapped log's slots come out oldest first.
+  std::stable_sort(FOrder.begin(), FOrder.end(),
+                   [](const TSlot& a, const TSlot& b) { return a.FirstRecordId < b.FirstRecordId; });
+  FInfo.LowestRecordId = lowest;
+  FInfo.HighestRecordId = highest;
+}
+
+bool TEvtxReader::LoadNextChunk() {
+  const uint64_t floor = FOptions.EveryRecord ? FFloor : FLastRecordId;
+  while (FNextSlot < FOrder.size()) {
+    const TSlot slot = FOrder[FNextSlot++];
+    // Skip chunks whose records all lie at or below the position.
+    bool below = slot.Trusted && slot.LastRecordId <= floor;
+    if (!below && FNextSlot < FOrder.size()) {
+      const TSlot& next = FOrder[FNextSlot];
+      below = next.Trusted && next.FirstRecordId > slot.FirstRecordId && next.FirstRecordId <= floor + 1;
+    }
+    if (below) continue;
+    const uint64_t offset = FileHeaderSize + slot.Index * TEvtxChunk::Size;
+    const size_t got = ReadAt(FFd, FState->Chunk.Buffer(), TEvtxChunk::Size, offset, FPath);
+    FState->Chunk.Open(offset, got, FOptions.VerifyChecksums, FState->Issues);
+    ReportAll(true);
+    FState->Renderer.ResetChunk(FState->Chunk.Data(), TEvtxChunk::Size, offset);
+    FChunkOpen = true;
+    return true;
+  }
+  return false;
+}
+
+bool TEvtxReader::Next(TEvtxRecord& ARecord) {
+  TState& s = *FState;
+  for (;;) {
+    if (!FChunkOpen && !LoadNextChunk()) return false;
+    TEvtxRecordHeader record;
+    const bool got = s.Chunk.NextRecord(record, s.Issues);
+    if (!s.Issues.empty()) ReportAll(true);
+    if (!got) {
+      FChunkOpen = false;
+      continue;
+    }
+    if (record.RecordId <= (FOptions.EveryRecord ? FFloor : FLastRecordId)) continue;
+    FLastRecordId = record.RecordId;
+    s.Out.Clear();
+    try {
+      s.Renderer.Render(record.BodyBegin(), record.BodyEnd(), s.Out);
+    } catch (const EEvtxError& e) {
+      Report({TEvtxIssueKind::eikRecordSkipped, s.Chunk.FileOffset() + record.Offset, record.RecordId,
+              "record " + std::to_string(record.RecordId) + " skipped: " + e.what()},
+             false);
+      continue;
+    }
+    ARecord.RecordId = record.RecordId;
+    ARecord.WrittenTime = record.WrittenTime;
+    ARecord.FileOffset = s.Chunk.FileOffset() + record.Offset;
+    ARecord.Xml = s.Out.View();
+    return true;
+  }
+}
+
+void TEvtxReader::SeekAfter(uint64_t ARecordId) {
+  FLastRecordId = ARecordId;
+  FFloor = ARecordId;
+  FNextSlot = 0;
+  FChunkOpen = false;
+}
+
+void TEvtxReader::Refresh() {
+  FFloor = std::max(FFloor, FLastRecordId);
+  Open();
+  ScanSlots();
+}
+
+void AppendOneLine(std::string& AOut, std::string_view AXml) {
+  size_t start = 0;
+  for (size_t i = 0; i < AXml.size(); ++i) {
+    const char c = AXml[i];
+    if (c != '\r' && c != '\n') continue;
+    AOut.append(AXml.data() + start, i - start);
+    AOut.append(c == '\r' ? "&#13;" : "&#10;");
+    start = i + 1;
+  }
+  AOut.append(AXml.data() + start, AXml.size() - start);
+}
+
+}  // namespace zor

@@ -37,10 +37,23 @@ TMessageQueue::~TMessageQueue() {
   registry.Queues.erase(FOwnerThreadId);
 }
 
-void TMessageQueue::PostMessage(uint32_t AMessage, uintptr_t AWParam, intptr_t ALParam) {
+TMessageQueue* TMessageQueue::Current() {
+  TQueueRegistry& registry = Registry();
+  TCriticalSectionGuard guard(registry.CriticalSection);
+  const auto found = registry.Queues.find(GetCurrentThreadId());
+  return found == registry.Queues.end() ? nullptr : found->second;
+}
+
+void TMessageQueue::PostMessage(const TMessage& AMessage) {
   TCriticalSectionGuard guard(FCriticalSection);
-  FMessages.push_back(TMessage{AMessage, AWParam, ALParam});
+  FMessages.push_back(AMessage);
   FArrived.Set();
+}
+
+void TMessageQueue::RemoveMessagesFor(const TControlWindow* AWindow) {
+  TCriticalSectionGuard guard(FCriticalSection);
+  std::erase_if(FMessages, [AWindow](const TMessage& AMessage) { return AMessage.Window == AWindow; });
+  if (FMessages.empty()) FArrived.Reset();
 }
 
 bool TMessageQueue::GetMessage(TMessage& AMessage) {
@@ -65,7 +78,7 @@ bool PostThreadMessage(uint32_t AThreadId, uint32_t AMessage, uintptr_t AWParam,
   TCriticalSectionGuard guard(registry.CriticalSection);
   const auto found = registry.Queues.find(AThreadId);
   if (found == registry.Queues.end()) return false;
-  found->second->PostMessage(AMessage, AWParam, ALParam);
+  found->second->PostMessage(TMessage{nullptr, AMessage, AWParam, ALParam});
   return true;
 }
 

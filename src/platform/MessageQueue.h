@@ -14,7 +14,10 @@ constexpr uint32_t WM_USER = 1024;
 // The configuration changed: stop the pipeline, reload it and start again.
 constexpr uint32_t WM_RECONFIGURE = WM_USER + 1;
 
+class TControlWindow;
+
 struct TMessage {
+  TControlWindow* Window = nullptr;  // the target window; none for a thread message
   uint32_t Message = 0;
   uintptr_t WParam = 0;
   intptr_t LParam = 0;
@@ -35,8 +38,16 @@ class TMessageQueue {
   TMessageQueue(const TMessageQueue&) = delete;
   TMessageQueue& operator=(const TMessageQueue&) = delete;
 
+  // The calling thread's queue, or null when it has none.
+  [[nodiscard]] static TMessageQueue* Current();
+
   // Appends a message and wakes the owner. Never blocks on the consumer.
-  void PostMessage(uint32_t AMessage, uintptr_t AWParam = 0, intptr_t ALParam = 0) EXCLUDES(FCriticalSection);
+  void PostMessage(const TMessage& AMessage) EXCLUDES(FCriticalSection);
+  void PostMessage(uint32_t AMessage, uintptr_t AWParam = 0, intptr_t ALParam = 0) EXCLUDES(FCriticalSection) {
+    PostMessage(TMessage{nullptr, AMessage, AWParam, ALParam});
+  }
+  // Drops every queued message addressed to AWindow (a window that goes away).
+  void RemoveMessagesFor(const TControlWindow* AWindow) EXCLUDES(FCriticalSection);
   // Blocks until a message arrives and takes it out. False for WM_QUIT, which
   // ends the caller's loop; true for any other message.
   [[nodiscard]] bool GetMessage(TMessage& AMessage) EXCLUDES(FCriticalSection);

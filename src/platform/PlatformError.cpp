@@ -8,7 +8,8 @@ namespace zor {
 EPlatformError EPlatformError::FromErrno(const std::string& AWhat) { return FromErrno(AWhat, errno); }
 
 EPlatformError EPlatformError::FromErrno(const std::string& AWhat, int AErrno) {
-  return EPlatformError(AWhat + " failed with error " + std::to_string(AErrno) + ": " + std::strerror(AErrno));
+  return EPlatformError(AWhat + " failed with error " + std::to_string(AErrno) + ": " + std::strerror(AErrno),
+                        AErrno);
 }
 
 }  // namespace zor

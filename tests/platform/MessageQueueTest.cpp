@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/ControlWindow.h"
+#include "platform/PlatformError.h"
 #include "platform/ThreadId.h"
 
 namespace zor {
@@ -50,6 +54,35 @@ TEST(MessageQueueTest, ThreadIdsAreDistinctAndNonZero) {
   EXPECT_NE(mine, 0u);
   EXPECT_NE(other, 0u);
   EXPECT_NE(mine, other);
+}
+
+}  // namespace
+}  // namespace zor
+
+namespace zor {
+namespace {
+
+TEST(ControlWindowTest, MessagesReachTheirWindowAndDieWithIt) {
+  EXPECT_THROW(TControlWindow([](const TMessage&) {}), EPlatformError) << "no message queue on this thread";
+  TMessageQueue queue;
+  std::vector<std::string> handled;
+  auto window = std::make_unique<TControlWindow>(
+      [&](const TMessage& AMessage) { handled.push_back("first " + std::to_string(AMessage.WParam)); });
+  TControlWindow second([&](const TMessage& AMessage) { handled.push_back("second " + std::to_string(AMessage.WParam)); });
+  std::thread([&] {
+    window->PostMessage(WM_RECONFIGURE, 1);
+    second.PostMessage(WM_RECONFIGURE, 2);
+    window->PostMessage(WM_RECONFIGURE, 3);
+  }).join();
+  queue.PostMessage(WM_USER, 4);  // a thread message: no window
+
+  TMessage message;
+  ASSERT_TRUE(queue.GetMessage(message));
+  EXPECT_TRUE(DispatchMessage(message));
+  window.reset();  // message 3 must not reach a freed window
+  while (queue.PeekMessage(message))
+    if (!DispatchMessage(message)) handled.push_back("thread " + std::to_string(message.WParam));
+  EXPECT_EQ(handled, (std::vector<std::string>{"first 1", "second 2", "thread 4"}));
 }
 
 }  // namespace

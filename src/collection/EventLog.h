@@ -1,0 +1,73 @@
+#pragma once
+
+#include <pugixml.hpp>
+
+#include <istream>
+#include <memory>
+#include <string>
+
+#include "collection/EventLogData.h"
+#include "collection/EventLogRenderingInfo.h"
+#include "collection/EventLogSystem.h"
+
+namespace zor {
+
+class TBaseSysLogMessage;
+class TCollectionInterface;
+class TWinLogBeat;
+
+// One Windows event as the service understands it: the rendered event XML as
+// received, and its three parsed parts (System, EventData, RenderingInfo).
+//
+// A processing thread keeps one TEventLog per batch and receiver kind and
+// resets it from each event's XML, so the parts and the parse buffers are
+// reused from event to event. Not thread-safe: one thread at a time. The
+// record owns its parts; the messages and documents it builds are new objects
+// owned by the caller.
+class TEventLog {
+ public:
+  // The empty record.
+  TEventLog() = default;
+  // Reset(AXMLString); fails as Reset does.
+  explicit TEventLog(const std::string& AXMLString);
+  TEventLog(const TEventLog&) = delete;
+  TEventLog& operator=(const TEventLog&) = delete;
+
+  // Replaces the record by the parse of AXMLString. An empty or blank text
+  // (nothing above the space character) gives the empty record. XML that does
+  // not parse fails with EEventLogError and a number that does not convert
+  // with EConvertError; the XML text is kept either way, and the parts read
+  // before the failure keep what they read.
+  void Reset(const std::string& AXMLString);
+  // The same from a stream: its remaining text becomes the XML.
+  void Reset(std::istream& AXMLStream);
+
+  // A new syslog message for this event under the reader's rules: IETF when
+  // AMessageType is exactly "IETF" and the reader is not raw-log-only, BSD
+  // otherwise. Destination host and port are left to the caller.
+  [[nodiscard]] std::unique_ptr<TBaseSysLogMessage> GetSyslogMessage(const TCollectionInterface& AInterface,
+                                                                      const std::string& AMessageType) const;
+  // A new beat document for this event (the fixed winlogbeat field mapping).
+  // The routing fields are left to the caller.
+  [[nodiscard]] std::unique_ptr<TWinLogBeat> GetWinLogBeat() const;
+
+  const std::string& EventLogXML() const { return FEventLogXML; }
+  const TEventLogSystem& System() const { return FSystem; }
+  const TEventLogData& EventData() const { return FEventData; }
+  const TEventLogRenderingInfo& RenderingInfo() const { return FRenderingInfo; }
+
+ private:
+  void Parse();
+
+  std::string FEventLogXML;
+  TEventLogSystem FSystem;
+  TEventLogData FEventData;
+  TEventLogRenderingInfo FRenderingInfo;
+
+  // The DOM is parsed in place from a reused copy of the XML (the original
+  // text must stay as received): no allocation for the text per event.
+  std::string FParseBuffer;
+  pugi::xml_document FDocument;
+};
+
+}  // namespace zor

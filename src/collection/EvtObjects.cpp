@@ -1,0 +1,185 @@
+#include "collection/EvtObjects.h"
+
+#include <pugixml.hpp>
+
+#include <cctype>
+
+#include "evtx/EventQuery.h"
+
+namespace zor {
+
+namespace {
+
+bool IsBlank(std::string_view AText) {
+  for (char c : AText)
+    if (!std::isspace(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+std::optional<uint64_t> ParseRecordId(std::string_view AText) {
+  if (AText.empty() || AText.size() > 20) return std::nullopt;
+  uint64_t value = 0;
+  for (char c : AText) {
+    if (c < '0' || c > '9') return std::nullopt;
+    const uint64_t digit = static_cast<uint64_t>(c - '0');
+    if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
+void AppendAttributeText(std::string& AOut, std::string_view AText) {
+  for (char c : AText) {
+    switch (c) {
+      case '&': AOut += "&amp;"; break;
+      case '<': AOut += "&lt;"; break;
+      case '>': AOut += "&gt;"; break;
+      case '\'': AOut += "&apos;"; break;
+      case '"': AOut += "&quot;"; break;
+      default: AOut += c;
+    }
+  }
+}
+
+std::string_view LocalName(const char* AName) {
+  std::string_view name(AName);
+  const size_t colon = name.find(':');
+  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+}  // namespace
+
+TEvtBookmark::TParseResult TEvtBookmark::Parse(std::string_view AXml, std::unique_ptr<TEvtBookmark>& ABookmark,
+                                               std::string& AError) {
+  auto bookmark = std::make_unique<TEvtBookmark>();
+  if (IsBlank(AXml)) {
+    ABookmark = std::move(bookmark);
+    return TParseResult::bprOk;
+  }
+  pugi::xml_document document;
+  const pugi::xml_parse_result parsed = document.load_buffer(AXml.data(), AXml.size());
+  if (!parsed) {
+    AError = std::string("bookmark XML: ") + parsed.description() + " at offset " + std::to_string(parsed.offset);
+    return TParseResult::bprMalformed;
+  }
+  const pugi::xml_node root = document.document_element();
+  if (std::string_view(root.name()) != "BookmarkList") {
+    AError = "bookmark XML: the root element is not BookmarkList";
+    return TParseResult::bprWrongStructure;
+  }
+  TCriticalSectionGuard guard(bookmark->FLock);
+  for (pugi::xml_node node : root.children()) {
+    if (node.type() != pugi::node_element) continue;
+    if (std::string_view(node.name()) != "Bookmark") {
+      AError = "bookmark XML: unexpected element " + std::string(node.name());
+      return TParseResult::bprWrongStructure;
+    }
+    const std::string channel = node.attribute("Channel").value();
+    const auto recordId = ParseRecordId(node.attribute("RecordId").value());
+    if (channel.empty() || !recordId) {
+      AError = "bookmark XML: a Bookmark needs a Channel and a decimal RecordId";
+      return TParseResult::bprWrongStructure;
+    }
+    if (SameChannelName(node.attribute("IsCurrent").value(), "true")) bookmark->FCurrent = bookmark->FEntries.size();
+    bookmark->FEntries.push_back({channel, *recordId});
+  }
+  ABookmark = std::move(bookmark);
+  return TParseResult::bprOk;
+}
+
+void TEvtBookmark::Update(const TEvtEvent& AEvent) {
+  TCriticalSectionGuard guard(FLock);
+  for (size_t i = 0; i < FEntries.size(); ++i) {
+    if (SameChannelName(FEntries[i].Channel, AEvent.Channel)) {
+      FEntries[i].RecordId = AEvent.RecordId;
+      FCurrent = i;
+      return;
+    }
+  }
+  FEntries.push_back({AEvent.Channel, AEvent.RecordId});
+  FCurrent = FEntries.size() - 1;
+}
+
+std::string TEvtBookmark::Render() {
+  TCriticalSectionGuard guard(FLock);
+  std::string xml = "<BookmarkList>\r\n";
+  for (size_t i = 0; i < FEntries.size(); ++i) {
+    xml += "  <Bookmark Channel='";
+    AppendAttributeText(xml, FEntries[i].Channel);
+    xml += "' RecordId='" + std::to_string(FEntries[i].RecordId) + "'";
+    if (i == FCurrent) xml += " IsCurrent='true'";
+    xml += "/>\r\n";
+  }
+  xml += "</BookmarkList>";
+  return xml;
+}
+
+std::optional<uint64_t> TEvtBookmark::RecordIdOf(std::string_view AChannel) {
+  TCriticalSectionGuard guard(FLock);
+  for (const TEntry& entry : FEntries)
+    if (SameChannelName(entry.Channel, AChannel)) return entry.RecordId;
+  return std::nullopt;
+}
+
+std::optional<TEvtRenderContext::TValuePath> TEvtRenderContext::ParsePath(std::string_view APath) {
+  TValuePath path;
+  while (!APath.empty()) {
+    const size_t slash = APath.find('/');
+    const std::string_view step = APath.substr(0, slash);
+    if (step.empty()) return std::nullopt;
+    if (step.front() == '@') {
+      if (slash != std::string_view::npos || step.size() == 1) return std::nullopt;
+      path.Attribute = std::string(step.substr(1));
+    } else {
+      for (char c : step)
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.')) return std::nullopt;
+      path.Elements.emplace_back(step);
+    }
+    if (slash == std::string_view::npos) break;
+    APath.remove_prefix(slash + 1);
+    if (APath.empty()) return std::nullopt;
+  }
+  if (path.Elements.empty()) return std::nullopt;
+  return path;
+}
+
+std::vector<std::optional<std::string>> TEvtRenderContext::Values(std::string_view AXml) const {
+  std::vector<std::optional<std::string>> values(Paths.size());
+  pugi::xml_document document;
+  if (!document.load_buffer(AXml.data(), AXml.size())) return values;
+  for (size_t i = 0; i < Paths.size(); ++i) {
+    const TValuePath& path = Paths[i];
+    pugi::xml_node node = document;
+    for (const std::string& element : path.Elements) {
+      pugi::xml_node child = node.first_child();
+      while (child && !(child.type() == pugi::node_element && LocalName(child.name()) == element))
+        child = child.next_sibling();
+      node = child;
+      if (!node) break;
+    }
+    if (!node) continue;
+    if (path.Attribute.empty()) {
+      values[i] = node.text().get();
+      continue;
+    }
+    for (pugi::xml_attribute attribute = node.first_attribute(); attribute; attribute = attribute.next_attribute())
+      if (LocalName(attribute.name()) == path.Attribute) {
+        values[i] = attribute.value();
+        break;
+      }
+  }
+  return values;
+}
+
+std::optional<std::string> TEvtNameEnum::Peek() {
+  TCriticalSectionGuard guard(FLock);
+  if (FNext >= FNames.size()) return std::nullopt;
+  return FNames[FNext];
+}
+
+void TEvtNameEnum::Advance() {
+  TCriticalSectionGuard guard(FLock);
+  if (FNext < FNames.size()) ++FNext;
+}
+
+}  // namespace zor

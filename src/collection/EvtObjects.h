@@ -1,0 +1,96 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "collection/WinEvt.h"
+#include "evtx/ChannelStore.h"
+#include "platform/CriticalSection.h"
+
+// The objects behind TWinEvt's handles other than subscriptions
+// (collection/EvtSubscription.h). Each is owned by TWinEvt's handle table.
+
+namespace zor {
+
+// A session: the store of the local computer or of one "remote" computer.
+class TEvtSession final : public TEvtObject {
+ public:
+  explicit TEvtSession(TChannelStore AStore) : Store(std::move(AStore)) {}
+  const TChannelStore Store;
+};
+
+// One event handed out by EvtNext. Immutable.
+class TEvtEvent final : public TEvtObject {
+ public:
+  TEvtEvent(std::string AChannel, uint64_t ARecordId, std::string AXml)
+      : Channel(std::move(AChannel)), RecordId(ARecordId), Xml(std::move(AXml)) {}
+  const std::string Channel;  // the subscription's name for the channel
+  const uint64_t RecordId;
+  const std::string Xml;
+};
+
+// A position per channel, with the channel of the last update marked
+// current. Any thread may use it; its own lock serialises them.
+class TEvtBookmark final : public TEvtObject {
+ public:
+  struct TEntry {
+    std::string Channel;
+    uint64_t RecordId = 0;
+  };
+
+  enum class TParseResult : uint8_t { bprOk = 0, bprMalformed = 1, bprWrongStructure = 2 };
+
+  // Reads Windows bookmark XML into a new bookmark (either quote style, any
+  // white space, IsCurrent in any letter case). Empty or blank text is an
+  // empty bookmark.
+  static TParseResult Parse(std::string_view AXml, std::unique_ptr<TEvtBookmark>& ABookmark, std::string& AError);
+
+  // Points the bookmark at AEvent in its channel.
+  void Update(const TEvtEvent& AEvent) EXCLUDES(FLock);
+  // The bookmark as EvtRender(EvtRenderBookmark) gives it: CR LF line ends,
+  // two blanks of indentation, single quotes.
+  std::string Render() EXCLUDES(FLock);
+  // The record id for AChannel (letter case ignored), if the bookmark has one.
+  std::optional<uint64_t> RecordIdOf(std::string_view AChannel) EXCLUDES(FLock);
+
+ private:
+  TCriticalSection FLock;
+  std::vector<TEntry> FEntries GUARDED_BY(FLock);
+  size_t FCurrent GUARDED_BY(FLock) = SIZE_MAX;
+};
+
+// Value paths to render (Event/System/Provider/@Name). Immutable.
+class TEvtRenderContext final : public TEvtObject {
+ public:
+  struct TValuePath {
+    std::vector<std::string> Elements;  // from the root element down
+    std::string Attribute;              // empty: the last element's text
+  };
+  // Nothing when APath is not elements separated by "/" with an optional
+  // final "@Name".
+  static std::optional<TValuePath> ParsePath(std::string_view APath);
+  // The values of AXml at each path; nothing where a path reaches nothing
+  // (or the XML is malformed).
+  std::vector<std::optional<std::string>> Values(std::string_view AXml) const;
+
+  std::vector<TValuePath> Paths;
+};
+
+// A list handed out one name at a time (channel and publisher enumerations).
+class TEvtNameEnum final : public TEvtObject {
+ public:
+  explicit TEvtNameEnum(std::vector<std::string> ANames) : FNames(std::move(ANames)) {}
+  // The next name, or nothing at the end. Advance moves past it.
+  std::optional<std::string> Peek() EXCLUDES(FLock);
+  void Advance() EXCLUDES(FLock);
+
+ private:
+  TCriticalSection FLock;
+  const std::vector<std::string> FNames;
+  size_t FNext GUARDED_BY(FLock) = 0;
+};
+
+}  // namespace zor

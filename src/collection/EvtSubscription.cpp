@@ -1,0 +1,65 @@
+#include "collection/EvtSubscription.h"
+
+#include <algorithm>
+
+namespace zor {
+
+TEvtSubscription::TEvtSubscription(const TChannelStore& AStore, std::vector<std::string> AChannels,
+                                   std::unique_ptr<TEventQuery> AQuery, TStart AStart, TEvtBookmark* ABookmark,
+                                   TEvent* ASignal, TChannelWatcher::TOptions AWatchOptions)
+    : FQuery(std::move(AQuery)) {
+  TCriticalSectionGuard guard(FLock);
+  for (const std::string& channel : AChannels) FCursors.push_back({channel, AStore.OpenChannel(channel), 0, {}});
+  // Watch before taking the starting points, so that nothing written after
+  // this constructor returns can go unsignalled.
+  FWatcher = std::make_unique<TChannelWatcher>(AStore, std::move(AChannels), [ASignal] { ASignal->Set(); },
+                                               AWatchOptions);
+  for (TCursor& cursor : FCursors) {
+    switch (AStart) {
+      case TStart::ssFuture: cursor.ReadId = cursor.Source->HighestRecordId(); break;
+      case TStart::ssOldest: cursor.ReadId = 0; break;
+      case TStart::ssAfterBookmark: cursor.ReadId = ABookmark ? ABookmark->RecordIdOf(cursor.Channel).value_or(0) : 0; break;
+    }
+  }
+  // Records may be waiting already: let the first pass look.
+  if (AStart != TStart::ssFuture) ASignal->Set();
+}
+
+TEvtSubscription::~TEvtSubscription() {
+  // Stop the watcher thread before the cursors go.
+  FWatcher.reset();
+}
+
+void TEvtSubscription::Fill(TCursor& ACursor, size_t AWant) {
+  std::vector<TChannelRecord> records;
+  while (ACursor.Pending.size() < AWant) {
+    records.clear();
+    if (ACursor.Source->ReadAfter(ACursor.ReadId, AWant - ACursor.Pending.size(), records) == 0) return;
+    for (TChannelRecord& record : records) {
+      ACursor.ReadId = std::max(ACursor.ReadId, record.RecordId);
+      if (FQuery->SelectsEverything() || FQuery->MatchesXml(record.Xml, ACursor.Channel))
+        ACursor.Pending.push_back(std::move(record));
+    }
+  }
+}
+
+size_t TEvtSubscription::Next(size_t AMax, std::vector<std::unique_ptr<TEvtEvent>>& AEvents) {
+  TCriticalSectionGuard guard(FLock);
+  for (TCursor& cursor : FCursors) Fill(cursor, AMax);
+  size_t count = 0;
+  while (count < AMax) {
+    TCursor* earliest = nullptr;
+    for (TCursor& cursor : FCursors)
+      if (!cursor.Pending.empty() &&
+          (!earliest || cursor.Pending.front().WrittenTime < earliest->Pending.front().WrittenTime))
+        earliest = &cursor;
+    if (!earliest) break;
+    TChannelRecord& record = earliest->Pending.front();
+    AEvents.push_back(std::make_unique<TEvtEvent>(earliest->Channel, record.RecordId, std::move(record.Xml)));
+    earliest->Pending.pop_front();
+    ++count;
+  }
+  return count;
+}
+
+}  // namespace zor

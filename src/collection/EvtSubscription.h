@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "collection/ChannelWatcher.h"
+#include "collection/EvtObjects.h"
+#include "evtx/ChannelStore.h"
+#include "evtx/EventQuery.h"
+#include "platform/CriticalSection.h"
+#include "platform/Event.h"
+
+namespace zor {
+
+// One subscription of TWinEvt: a cursor per channel (the record id read up
+// to, and records already selected but not handed out), the compiled query,
+// and a watcher that sets the signal event when a channel file changes.
+//
+// Delivery is by record id: every record whose id is above the cursor is
+// read once, so a file that grows, is replaced by a longer copy or appears
+// late gives each new record exactly once, and a bookmarked record that no
+// longer exists resumes at the oldest record after it.
+//
+// Next may be called from any thread (its lock serialises callers); the
+// watcher calls only ASignal->Set. ASignal must outlive the subscription.
+class TEvtSubscription final : public TEvtObject {
+ public:
+  enum class TStart : uint8_t { ssFuture = 0, ssOldest = 1, ssAfterBookmark = 2 };
+
+  // Opens the channels and starts watching them. ABookmark is used only for
+  // ssAfterBookmark: channels it does not name start at their oldest record.
+  // Throws EZorError subclasses (channel, EVTX, platform errors).
+  TEvtSubscription(const TChannelStore& AStore, std::vector<std::string> AChannels,
+                   std::unique_ptr<TEventQuery> AQuery, TStart AStart, TEvtBookmark* ABookmark, TEvent* ASignal,
+                   TChannelWatcher::TOptions AWatchOptions = {});
+  ~TEvtSubscription() override;
+
+  // Appends up to AMax selected events in delivery order (record id order per
+  // channel, TimeCreated across channels) and returns how many. Throws
+  // EZorError subclasses when a channel file cannot be read; cursors then
+  // stay where they were.
+  size_t Next(size_t AMax, std::vector<std::unique_ptr<TEvtEvent>>& AEvents) EXCLUDES(FLock);
+
+ private:
+  struct TCursor {
+    std::string Channel;
+    std::unique_ptr<IRecordSource> Source;
+    uint64_t ReadId = 0;                 // every record up to here has been looked at
+    std::deque<TChannelRecord> Pending;  // selected, not handed out yet
+  };
+
+  void Fill(TCursor& ACursor, size_t AWant) REQUIRES(FLock);
+
+  TCriticalSection FLock;
+  std::vector<TCursor> FCursors GUARDED_BY(FLock);
+  const std::unique_ptr<TEventQuery> FQuery;
+  // Last, so it stops before anything it could signal about goes.
+  std::unique_ptr<TChannelWatcher> FWatcher;
+};
+
+}  // namespace zor

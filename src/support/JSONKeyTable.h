@@ -53,7 +53,7 @@ class TJSONKeyTable {
   struct TEntry {
     std::string Key;
     TWriteFn Write;          // the value to write for this key
-    TReadFn Read;            // applies a present value
+    TReadFn Read;            // applies a present value; empty: read by the owner itself
     TResetFn Reset;          // sets the default; empty: no default
     TEqualFn Equal;          // content comparison; empty: not compared
     TConditionFn WriteWhen;  // empty: always written
@@ -105,8 +105,9 @@ class TJSONKeyTable {
   }
 
   // Anything else (enumerations by word, nested objects, arrays, encrypted
-  // values): the caller says how to write and read it. Not compared unless
-  // Compare is chained.
+  // values): the caller says how to write and read it. An empty ARead leaves
+  // the key to the owner (keys read together, such as an offset in two
+  // parts). Not compared unless Compare is chained.
   TJSONKeyTable& Custom(std::string AKey, TWriteFn AWrite, TReadFn ARead, TResetFn AReset = {}) {
     return Add({std::move(AKey), std::move(AWrite), std::move(ARead), std::move(AReset), {}, {}, {}});
   }
@@ -153,6 +154,7 @@ class TJSONKeyTable {
   void Read(TOwner& AOwner, const TJSONValue& AObject) const {
     Json::RequireObject(AObject, "JSON value");
     for (const auto& entry : FEntries) {
+      if (!entry.Read) continue;
       const TJSONValue* value = Json::Find(AObject, entry.Key);
       if (value == nullptr) continue;
       if (entry.ReadWhen && !entry.ReadWhen(AOwner)) continue;

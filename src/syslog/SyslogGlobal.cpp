@@ -3,6 +3,8 @@
 #include <array>
 #include <utility>
 
+#include "syslog/SyslogFields.h"
+
 namespace zor {
 
 const char* const SyslogMonthNames[13] = {"",    "Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -29,22 +31,6 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 6> FieldEsca
     {"\n", "\\0x0A"},
     {"\r", "\\0x0D"},
 }};
-
-void ReplaceAll(std::string& AText, std::string_view AFrom, std::string_view ATo) {
-  size_t at = AText.find(AFrom);
-  if (at == std::string::npos) return;
-  std::string result;
-  result.reserve(AText.size() + AText.size() / 4);
-  size_t from = 0;
-  while (at != std::string::npos) {
-    result.append(AText, from, at - from);
-    result += ATo;
-    from = at + AFrom.size();
-    at = AText.find(AFrom, from);
-  }
-  result.append(AText, from, std::string::npos);
-  AText = std::move(result);
-}
 
 }  // namespace
 
@@ -92,13 +78,13 @@ TSyslogSeverity StrToSyslogSeverity(std::string_view AValue) {
 
 std::string EscapeSyslogField(std::string_view AValue) {
   std::string text(AValue);
-  for (const auto& [character, escape] : FieldEscapes) ReplaceAll(text, character, escape);
+  for (const auto& [character, escape] : FieldEscapes) SyslogFields::ReplaceAll(text, character, escape);
   return text;
 }
 
 std::string UnescapeSyslogField(std::string_view AValue) {
   std::string text(AValue);
-  for (const auto& [character, escape] : FieldEscapes) ReplaceAll(text, escape, character);
+  for (const auto& [character, escape] : FieldEscapes) SyslogFields::ReplaceAll(text, escape, character);
   return text;
 }
 

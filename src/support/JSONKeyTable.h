@@ -58,34 +58,39 @@ class TJSONKeyTable {
     TEqualFn Equal;          // content comparison; empty: not compared
     TConditionFn WriteWhen;  // empty: always written
     TConditionFn ReadWhen;   // empty: always read when present
+    TConditionFn HasData;    // whether this entry counts as data; empty: never
   };
 
   // --- building -------------------------------------------------------------
 
   // A string field, written as a JSON string and read as the value's text.
+  // It counts as data (HasData) when it is not blank.
   TJSONKeyTable& String(std::string AKey, std::string TOwner::*AField, std::string ADefault = {}) {
-    return Add({std::move(AKey), [AField](const TOwner& AOwner) { return TJSONValue(AOwner.*AField); },
-                [AField](TOwner& AOwner, const TJSONValue& AValue) { AOwner.*AField = Json::Text(AValue); },
-                [AField, ADefault](TOwner& AOwner) { AOwner.*AField = ADefault; }, FieldEqual(AField), {}, {}});
+    Add({std::move(AKey), [AField](const TOwner& AOwner) { return TJSONValue(AOwner.*AField); },
+         [AField](TOwner& AOwner, const TJSONValue& AValue) { AOwner.*AField = Json::Text(AValue); },
+         [AField, ADefault](TOwner& AOwner) { AOwner.*AField = ADefault; }, FieldEqual(AField), {}, {}, {}});
+    return DataWhen([AField](const TOwner& AOwner) { return !IsBlank(AOwner.*AField); });
   }
   // The same through a getter and a setter (callables or member functions).
   template <class TGet, class TSet>
   TJSONKeyTable& StringProperty(std::string AKey, TGet AGet, TSet ASet) {
     return Add({std::move(AKey), [AGet](const TOwner& AOwner) { return TJSONValue(std::invoke(AGet, AOwner)); },
                 [ASet](TOwner& AOwner, const TJSONValue& AValue) { std::invoke(ASet, AOwner, Json::Text(AValue)); }, {},
-                GetterEqual(AGet), {}, {}});
+                GetterEqual(AGet), {}, {}, {}});
   }
 
   // An integer field, written as a JSON number. AUnreadable is taken when the
-  // key is present but its text is not an integer that fits the field.
+  // key is present but its text is not an integer that fits the field. It
+  // counts as data when it is not 0.
   template <class TInt>
   TJSONKeyTable& Integer(std::string AKey, TInt TOwner::*AField, TInt ADefault, TInt AUnreadable) {
     static_assert(std::is_integral_v<TInt> && !std::is_same_v<TInt, bool>);
-    return Add({std::move(AKey), [AField](const TOwner& AOwner) { return TJSONValue(AOwner.*AField); },
-                [AField, AUnreadable](TOwner& AOwner, const TJSONValue& AValue) {
-                  AOwner.*AField = Json::ToInteger<TInt>(AValue, AUnreadable);
-                },
-                [AField, ADefault](TOwner& AOwner) { AOwner.*AField = ADefault; }, FieldEqual(AField), {}, {}});
+    Add({std::move(AKey), [AField](const TOwner& AOwner) { return TJSONValue(AOwner.*AField); },
+         [AField, AUnreadable](TOwner& AOwner, const TJSONValue& AValue) {
+           AOwner.*AField = Json::ToInteger<TInt>(AValue, AUnreadable);
+         },
+         [AField, ADefault](TOwner& AOwner) { AOwner.*AField = ADefault; }, FieldEqual(AField), {}, {}, {}});
+    return DataWhen([AField](const TOwner& AOwner) { return AOwner.*AField != 0; });
   }
   template <class TInt, class TGet, class TSet>
   TJSONKeyTable& IntegerProperty(std::string AKey, TGet AGet, TSet ASet, TInt AUnreadable) {
@@ -94,14 +99,14 @@ class TJSONKeyTable {
                 [ASet, AUnreadable](TOwner& AOwner, const TJSONValue& AValue) {
                   std::invoke(ASet, AOwner, Json::ToInteger<TInt>(AValue, AUnreadable));
                 },
-                {}, GetterEqual(AGet), {}, {}});
+                {}, GetterEqual(AGet), {}, {}, {}});
   }
 
   // A Boolean field, written as true/false.
   TJSONKeyTable& Boolean(std::string AKey, bool TOwner::*AField, bool ADefault = false) {
     return Add({std::move(AKey), [AField](const TOwner& AOwner) { return TJSONValue(AOwner.*AField); },
                 [AField](TOwner& AOwner, const TJSONValue& AValue) { AOwner.*AField = Json::ToBoolean(AValue); },
-                [AField, ADefault](TOwner& AOwner) { AOwner.*AField = ADefault; }, FieldEqual(AField), {}, {}});
+                [AField, ADefault](TOwner& AOwner) { AOwner.*AField = ADefault; }, FieldEqual(AField), {}, {}, {}});
   }
 
   // Anything else (enumerations by word, nested objects, arrays, encrypted
@@ -109,7 +114,7 @@ class TJSONKeyTable {
   // the key to the owner (keys read together, such as an offset in two
   // parts). Not compared unless Compare is chained.
   TJSONKeyTable& Custom(std::string AKey, TWriteFn AWrite, TReadFn ARead, TResetFn AReset = {}) {
-    return Add({std::move(AKey), std::move(AWrite), std::move(ARead), std::move(AReset), {}, {}, {}});
+    return Add({std::move(AKey), std::move(AWrite), std::move(ARead), std::move(AReset), {}, {}, {}, {}});
   }
 
   // Modifiers of the entry added last.
@@ -127,6 +132,10 @@ class TJSONKeyTable {
   }
   TJSONKeyTable& NotCompared() {
     Last().Equal = nullptr;
+    return *this;
+  }
+  TJSONKeyTable& DataWhen(TConditionFn ACondition) {
+    Last().HasData = std::move(ACondition);
     return *this;
   }
 
@@ -177,7 +186,25 @@ class TJSONKeyTable {
     return true;
   }
 
+  // True when any entry counts as data (non-blank strings, non-zero
+  // integers, and whatever DataWhen says for the others).
+  [[nodiscard]] bool HasData(const TOwner& AOwner) const {
+    for (const auto& entry : FEntries) {
+      if (entry.HasData && entry.HasData(AOwner)) return true;
+    }
+    return false;
+  }
+
   [[nodiscard]] const std::vector<TEntry>& Entries() const { return FEntries; }
+
+  // Blank: nothing left after removing every leading and trailing character
+  // whose code is 32 or less.
+  [[nodiscard]] static bool IsBlank(std::string_view AText) {
+    for (const char c : AText) {
+      if (static_cast<unsigned char>(c) > 32) return false;
+    }
+    return true;
+  }
 
  private:
   TJSONKeyTable& Add(TEntry&& AEntry) {

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "support/Json.h"
+#include "support/Utilities.h"
+
+namespace zor {
+
+// A document for a beat receiver, with the routing data that never reaches
+// the JSON: the day that picks the index (LogDate) and the receiver the copy
+// is meant for. The processor fills the routing fields; a beat sender reads
+// them. Used by one thread at a time; queues own the documents they hold.
+class TLogBeat {
+ public:
+  TLogBeat(const TLogBeat&) = delete;
+  TLogBeat& operator=(const TLogBeat&) = delete;
+  virtual ~TLogBeat() = default;
+
+  [[nodiscard]] TDateTime LogDate() const { return FLogDate; }
+  void SetLogDate(TDateTime AValue) { FLogDate = AValue; }
+  [[nodiscard]] const std::string& DestinationHost() const { return FDestinationHost; }
+  void SetDestinationHost(const std::string& AValue) { FDestinationHost = AValue; }
+  [[nodiscard]] uint16_t DestinationPort() const { return FDestinationPort; }
+  void SetDestinationPort(uint16_t AValue) { FDestinationPort = AValue; }
+
+  // A new object the caller owns.
+  [[nodiscard]] virtual std::unique_ptr<TJSONObject> ToJSONObject() const = 0;
+  // Applies the keys present. Throws EJSONTypeError for a value of the wrong
+  // kind (and whatever a field's own conversion throws).
+  virtual void FromJSONObject(const TJSONObject& AValue) = 0;
+
+  // Compact pure-ASCII JSON text of ToJSONObject.
+  [[nodiscard]] virtual std::string AsJSONString() const { return Json::Compact(*ToJSONObject()); }
+  // Parses AValue, which must be a JSON object (else EJSONError or
+  // EJSONTypeError), and applies it.
+  void SetAsJSONString(std::string_view AValue) { FromJSONObject(Json::ParseObject(AValue)); }
+
+ protected:
+  TLogBeat() = default;
+
+ private:
+  TDateTime FLogDate = 0;
+  std::string FDestinationHost;
+  uint16_t FDestinationPort = 0;
+};
+
+}  // namespace zor

@@ -35,7 +35,9 @@ struct TEvtxIssue {
 // One delivered record. Xml points into the reader's own buffer and stays valid
 // until the next call of Next, SeekAfter or Refresh, or until the reader goes.
 struct TEvtxRecord {
-  uint64_t RecordId = 0;     // EventRecordID
+  uint64_t RecordId = 0;     // record number of the record header: grows through the file, used for
+                             // positions and bookmarks. The XML's EventRecordID is the value the
+                             // event was logged with; the two differ in exported (filtered) logs.
   uint64_t WrittenTime = 0;  // FILETIME (100 ns ticks since 1601-01-01 UTC) the record was written
   uint64_t FileOffset = 0;   // where the record starts in the file
   std::string_view Xml;      // exactly what EvtRender(EvtRenderEventXml) gives, UTF-8;

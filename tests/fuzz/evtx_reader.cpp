@@ -1,0 +1,76 @@
+// Fuzz target: the EVTX reader and renderer over arbitrary file bytes.
+// The input is written to a temporary file and read through TEvtxReader in
+// both modes and both rendering profiles; inputs shorter than a chunk are
+// also given straight to the chunk walker and renderer as one chunk.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "evtx/BinXmlRenderer.h"
+#include "evtx/EvtxChunk.h"
+#include "evtx/EvtxReader.h"
+
+namespace {
+
+void ReadFile(const std::string& APath, bool AEveryRecord, zor::TEvtxRenderProfile AProfile) {
+  zor::TEvtxReaderOptions options;
+  options.EveryRecord = AEveryRecord;
+  options.Profile = AProfile;
+  size_t issues = 0;
+  options.OnIssue = [&](const zor::TEvtxIssue& AIssue) { issues += AIssue.Message.size() > 0 ? 1 : 0; };
+  try {
+    zor::TEvtxReader reader(APath, std::move(options));
+    zor::TEvtxRecord record;
+    size_t bytes = 0;
+    while (reader.Next(record)) bytes += record.Xml.size();
+    reader.SeekAfter(2);
+    while (reader.Next(record)) bytes += record.Xml.size();
+    (void)bytes;
+  } catch (const zor::EEvtxFileError&) {
+  }
+}
+
+void RenderChunk(const uint8_t* AData, size_t ASize) {
+  zor::TEvtxChunk chunk;
+  const size_t size = ASize < zor::TEvtxChunk::Size ? ASize : zor::TEvtxChunk::Size;
+  std::memcpy(chunk.Buffer(), AData, size);
+  std::vector<zor::TEvtxIssue> issues;
+  chunk.Open(0, size, false, issues);
+  zor::TBinXmlRenderer renderer;
+  renderer.ResetChunk(chunk.Data(), zor::TEvtxChunk::Size, 0);
+  zor::TOutBuffer out;
+  zor::TEvtxRecordHeader record;
+  while (chunk.NextRecord(record, issues)) {
+    out.Clear();
+    try {
+      renderer.Render(record.BodyBegin(), record.BodyEnd(), out);
+    } catch (const zor::EEvtxError&) {
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static std::string path = [] {
+    char name[] = "/tmp/evtx_reader_fuzz_XXXXXX";
+    const int fd = mkstemp(name);
+    if (fd >= 0) close(fd);
+    return std::string(name);
+  }();
+  if (size >= 8 && std::memcmp(data, "ElfChnk", 7) == 0) {
+    RenderChunk(data, size);
+    return 0;
+  }
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return 0;
+  std::fwrite(data, 1, size, file);
+  std::fclose(file);
+  ReadFile(path, false, zor::TEvtxRenderProfile::erpCurrent);
+  ReadFile(path, true, zor::TEvtxRenderProfile::erpLegacy);
+  return 0;
+}

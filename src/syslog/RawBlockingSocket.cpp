@@ -112,6 +112,8 @@ bool TRawBlockingSocket::CreateSocket() {
 }
 
 bool TRawBlockingSocket::ConnectSocket() {
+  // A connection the peer has ended is replaced, not connected again.
+  if (FConnected) DisconnectSocket();
   bool ready = FAddressLength != 0;
   if (!ready) SetLastError(EDESTADDRREQ);
   if (ready && !FSocket.Valid()) ready = CreateSocket();

@@ -1,0 +1,182 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/CustomThread.h"
+#include "platform/CriticalSection.h"
+#include "platform/Event.h"
+#include "syslog/BaseSysLogMessage.h"
+#include "syslog/BlockingSocket.h"
+#include "syslog/RetryBackOff.h"
+#include "syslog/SyslogFramer.h"
+#include "syslog/SyslogGlobal.h"
+
+namespace zor {
+
+// Options of one sender, copied into it.
+struct TSyslogSenderOptions {
+  // Leave the delimiter off the last message of a flush (not when Persistent).
+  bool NoDelimOnLast = false;
+  // Put in front of every message ("%s %s " with ForwardIPList) when not blank.
+  std::string ForwardHeader;
+  std::string ForwardIPList;
+  // When not empty, the text of every message sent is appended to this file.
+  std::string FileName;
+  // Keep the connection open between flushes.
+  bool Persistent = false;
+  // Flush as soon as this many messages are queued / at the latest after this
+  // many seconds; both must be non-zero to delay flushing at all.
+  uint32_t QueueCountThreshold = 0;
+  uint32_t QueueSecondsThreshold = 0;
+
+  void Clear() { *this = TSyslogSenderOptions(); }
+};
+
+// Settings that the service leaves at their defaults and tests change.
+struct TSysLogSenderTuning {
+  using TClock = std::function<std::chrono::steady_clock::time_point()>;
+  // Time source of the flush thresholds and the retry back-off (null: the
+  // steady clock).
+  TClock Clock;
+  uint32_t RetryInitialMilliseconds = 1000;
+  uint32_t RetryMaxMilliseconds = 60000;
+  // The most messages a sender keeps; beyond it the oldest are dropped.
+  size_t MaxQueuedMessages = 100000;
+  TSocketTimeouts SocketTimeouts;
+};
+
+// What became of the messages handed to one sender, counted since it was
+// created. Readable from any thread.
+struct TSyslogDeliveryCounts {
+  // Taken whole by the receiver's socket.
+  uint64_t Sent = 0;
+  // Put back at the head of the queue after a failed attempt (counted once per
+  // attempt they were part of).
+  uint64_t Retried = 0;
+  // Given up: queue overflow, a datagram too large, a message without wire
+  // text, or still queued when the sender was freed.
+  uint64_t Dropped = 0;
+  // Flushes that ended with messages kept for a retry.
+  uint64_t FailedAttempts = 0;
+};
+
+// Path of the copy file of a receiver that saves to file:
+// ASvcConfigDir/SysLogData/<AReceiverName>.bsd. Path separators and NULs in
+// the name become "_", so a receiver name cannot point outside that folder.
+std::filesystem::path SysLogCopyFileName(const std::filesystem::path& ASvcConfigDir,
+                                         const std::string& AReceiverName);
+
+// The worker thread that owns the traffic to one syslog receiver (one host and
+// port).
+//
+// Producers (the sender registry) hand messages over with AddMessage and
+// AddMessageBatch from any thread; they take FQueueLock only to append, and
+// set FMsgEvent. The sender thread flushes on its count and time thresholds:
+// it takes the queue out under the lock and sends outside it, so producers
+// never wait for the network. Everything else (socket, framer, back-off, copy
+// file) belongs to the sender thread alone.
+//
+// Delivery: a message counts as sent only when the socket took all its bytes.
+// When the receiver cannot be reached or a send fails, the unsent messages go
+// back to the head of the queue, in order, and the sender tries again after
+// TRetryBackOff's wait (1 s doubling to 60 s; one log line per attempt) until
+// the receiver takes them or the sender stops. The queue keeps at most
+// MaxQueuedMessages; when it overflows, the oldest are dropped with an error
+// line that counts them. A datagram too large for UDP, and a message whose
+// wire text cannot be produced, is logged and dropped. Counts() has the totals.
+//
+// The copy file is written in UTF-8 (no byte-order mark), each text followed
+// by CR LF.
+//
+// The owner stops the thread (ThreadStop with waiting) before freeing the
+// sender; the destructor also does so. Messages still queued then are dropped
+// and logged.
+class TSysLogSender : public TCustomThread {
+ public:
+  using TMessage = std::unique_ptr<TBaseSysLogMessage>;
+  using TMessageList = std::vector<TMessage>;
+
+  // A persistent TCP or TLS sender connects at once; a failure is logged and
+  // the first flush tries again.
+  TSysLogSender(std::string AHost, uint16_t APort, TSysLogTransport ATransport, TSyslogDelimiter ADelimiter,
+                std::string ASenderName, const TSyslogSenderOptions& ASenderOptions,
+                TSysLogSenderTuning ATuning = {});
+  ~TSysLogSender() override;
+
+  // Takes AMessage and queues it; returns its name=value text.
+  std::string AddMessage(TMessage&& AMessage);
+  // Takes every message of AMessageBatch, in list order, and wakes the sender
+  // once (also for an empty list). AMessageBatch is left empty.
+  void AddMessageBatch(TMessageList&& AMessageBatch);
+
+  // The name is set before the thread starts.
+  const std::string& SenderName() const { return FName; }
+  void SetSenderName(const std::string& AValue) { FName = AValue; }
+  const std::string& DestinationHost() const { return FHost; }
+  uint16_t DestinationPort() const { return FPort; }
+  TSysLogTransport DestinationTransport() const { return FTransport; }
+  TSyslogDelimiter Delimiter() const { return FDelimiter; }
+
+  TSyslogDeliveryCounts Counts() const;
+  // Messages waiting in the queue.
+  size_t QueuedCount() const EXCLUDES(FQueueLock);
+
+ protected:
+  bool Execute() override;
+
+ private:
+  enum class TSendResult { Sent, Retry, Drop };
+
+  std::chrono::steady_clock::time_point Now() const;
+  uint32_t ElapsedMilliseconds(std::chrono::steady_clock::time_point ASince) const;
+  void SafeFlush();
+  void Flush();
+  // The socket for the next send, created (and logged) when there is none.
+  TBlockingSocket& Socket();
+  void DropSocket();
+  TSendResult SendBytes(const std::string& ABytes, std::string& AError);
+  // Puts the unsent messages back at the head of the queue and schedules the
+  // next attempt.
+  void KeepForRetry(std::deque<TMessage>&& AUnsent, const std::string& AReason);
+  // Drops the oldest messages beyond MaxQueuedMessages; returns how many.
+  size_t TrimQueue() REQUIRES(FQueueLock);
+  void LogDropped(size_t ACount);
+  void AppendToFile(const std::vector<std::string>& ATexts);
+  void LogCountLine(int ASent, int ATotal, double AMilliseconds);
+
+  // Constant after construction.
+  const std::string FHost;
+  const uint16_t FPort;
+  const TSysLogTransport FTransport;
+  const TSyslogDelimiter FDelimiter;
+  const TSyslogSenderOptions FSenderOptions;
+  const TSysLogSenderTuning FTuning;
+  const TSyslogFramer FFramer;
+  std::string FName;
+
+  // Shared with the producers.
+  mutable TCriticalSection FQueueLock;
+  std::deque<TMessage> FMsgQueue GUARDED_BY(FQueueLock);
+  TEvent FMsgEvent;
+
+  std::atomic<uint64_t> FSent{0};
+  std::atomic<uint64_t> FRetried{0};
+  std::atomic<uint64_t> FDropped{0};
+  std::atomic<uint64_t> FFailedAttempts{0};
+
+  // The sender thread's own (and the constructor's, before the thread starts).
+  std::unique_ptr<TBlockingSocket> FBlockingSocket;
+  TRetryBackOff FBackOff;
+  std::optional<std::chrono::steady_clock::time_point> FRetryAt;
+};
+
+}  // namespace zor

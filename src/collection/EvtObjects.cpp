@@ -89,15 +89,25 @@ TEvtBookmark::TParseResult TEvtBookmark::Parse(std::string_view AXml, std::uniqu
 
 void TEvtBookmark::Update(const TEvtEvent& AEvent) {
   TCriticalSectionGuard guard(FLock);
-  for (size_t i = 0; i < FEntries.size(); ++i) {
-    if (SameChannelName(FEntries[i].Channel, AEvent.Channel)) {
-      FEntries[i].RecordId = AEvent.RecordId;
-      FCurrent = i;
-      return;
+  auto place = [&](const TEvtPosition& APosition) {
+    for (size_t i = 0; i < FEntries.size(); ++i)
+      if (SameChannelName(FEntries[i].Channel, APosition.Channel)) {
+        FEntries[i].RecordId = APosition.RecordId;
+        return i;
+      }
+    FEntries.push_back(APosition);
+    return FEntries.size() - 1;
+  };
+  bool placedCurrent = false;
+  for (const TEvtPosition& position : AEvent.Positions) {
+    if (SameChannelName(position.Channel, AEvent.Channel)) {
+      FCurrent = place({AEvent.Channel, AEvent.RecordId});
+      placedCurrent = true;
+    } else {
+      place(position);
     }
   }
-  FEntries.push_back({AEvent.Channel, AEvent.RecordId});
-  FCurrent = FEntries.size() - 1;
+  if (!placedCurrent) FCurrent = place({AEvent.Channel, AEvent.RecordId});
 }
 
 std::string TEvtBookmark::Render() {
@@ -116,7 +126,7 @@ std::string TEvtBookmark::Render() {
 
 std::optional<uint64_t> TEvtBookmark::RecordIdOf(std::string_view AChannel) {
   TCriticalSectionGuard guard(FLock);
-  for (const TEntry& entry : FEntries)
+  for (const TEvtPosition& entry : FEntries)
     if (SameChannelName(entry.Channel, AChannel)) return entry.RecordId;
   return std::nullopt;
 }

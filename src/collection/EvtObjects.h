@@ -22,25 +22,29 @@ class TEvtSession final : public TEvtObject {
   const TChannelStore Store;
 };
 
+// How far a subscription has delivered one channel.
+struct TEvtPosition {
+  std::string Channel;
+  uint64_t RecordId = 0;
+};
+
 // One event handed out by EvtNext. Immutable.
 class TEvtEvent final : public TEvtObject {
  public:
-  TEvtEvent(std::string AChannel, uint64_t ARecordId, std::string AXml)
-      : Channel(std::move(AChannel)), RecordId(ARecordId), Xml(std::move(AXml)) {}
+  TEvtEvent(std::string AChannel, uint64_t ARecordId, std::string AXml, std::vector<TEvtPosition> APositions)
+      : Channel(std::move(AChannel)), RecordId(ARecordId), Xml(std::move(AXml)), Positions(std::move(APositions)) {}
   const std::string Channel;  // the subscription's name for the channel
   const uint64_t RecordId;
   const std::string Xml;
+  // Where every channel of the subscription stood once this event was handed
+  // out (this event's channel included), as Windows bookmarks record it.
+  const std::vector<TEvtPosition> Positions;
 };
 
 // A position per channel, with the channel of the last update marked
 // current. Any thread may use it; its own lock serialises them.
 class TEvtBookmark final : public TEvtObject {
  public:
-  struct TEntry {
-    std::string Channel;
-    uint64_t RecordId = 0;
-  };
-
   enum class TParseResult : uint8_t { bprOk = 0, bprMalformed = 1, bprWrongStructure = 2 };
 
   // Reads Windows bookmark XML into a new bookmark (either quote style, any
@@ -48,7 +52,8 @@ class TEvtBookmark final : public TEvtObject {
   // empty bookmark.
   static TParseResult Parse(std::string_view AXml, std::unique_ptr<TEvtBookmark>& ABookmark, std::string& AError);
 
-  // Points the bookmark at AEvent in its channel.
+  // Points the bookmark at AEvent: its channel becomes current, and every
+  // channel of the event's subscription takes the position it had then.
   void Update(const TEvtEvent& AEvent) EXCLUDES(FLock);
   // The bookmark as EvtRender(EvtRenderBookmark) gives it: CR LF line ends,
   // two blanks of indentation, single quotes.
@@ -58,7 +63,7 @@ class TEvtBookmark final : public TEvtObject {
 
  private:
   TCriticalSection FLock;
-  std::vector<TEntry> FEntries GUARDED_BY(FLock);
+  std::vector<TEvtPosition> FEntries GUARDED_BY(FLock);
   size_t FCurrent GUARDED_BY(FLock) = SIZE_MAX;
 };
 

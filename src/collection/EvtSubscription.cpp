@@ -9,7 +9,7 @@ TEvtSubscription::TEvtSubscription(const TChannelStore& AStore, std::vector<std:
                                    TEvent* ASignal, TChannelWatcher::TOptions AWatchOptions)
     : FQuery(std::move(AQuery)) {
   TCriticalSectionGuard guard(FLock);
-  for (const std::string& channel : AChannels) FCursors.push_back({channel, AStore.OpenChannel(channel), 0, {}});
+  for (const std::string& channel : AChannels) FCursors.push_back({channel, AStore.OpenChannel(channel), 0, 0, {}});
   // Watch before taking the starting points, so that nothing written after
   // this constructor returns can go unsignalled.
   FWatcher = std::make_unique<TChannelWatcher>(AStore, std::move(AChannels), [ASignal] { ASignal->Set(); },
@@ -20,6 +20,7 @@ TEvtSubscription::TEvtSubscription(const TChannelStore& AStore, std::vector<std:
       case TStart::ssOldest: cursor.ReadId = 0; break;
       case TStart::ssAfterBookmark: cursor.ReadId = ABookmark ? ABookmark->RecordIdOf(cursor.Channel).value_or(0) : 0; break;
     }
+    cursor.DeliveredId = cursor.ReadId;
   }
   // Records may be waiting already: let the first pass look.
   if (AStart != TStart::ssFuture) ASignal->Set();
@@ -55,7 +56,12 @@ size_t TEvtSubscription::Next(size_t AMax, std::vector<std::unique_ptr<TEvtEvent
         earliest = &cursor;
     if (!earliest) break;
     TChannelRecord& record = earliest->Pending.front();
-    AEvents.push_back(std::make_unique<TEvtEvent>(earliest->Channel, record.RecordId, std::move(record.Xml)));
+    earliest->DeliveredId = record.RecordId;
+    std::vector<TEvtPosition> positions;
+    for (const TCursor& cursor : FCursors)
+      if (cursor.DeliveredId > 0) positions.push_back({cursor.Channel, cursor.DeliveredId});
+    AEvents.push_back(
+        std::make_unique<TEvtEvent>(earliest->Channel, record.RecordId, std::move(record.Xml), std::move(positions)));
     earliest->Pending.pop_front();
     ++count;
   }

@@ -49,6 +49,7 @@ class TEvtSubscription final : public TEvtObject {
     std::string Channel;
     std::unique_ptr<IRecordSource> Source;
     uint64_t ReadId = 0;                 // every record up to here has been looked at
+    uint64_t DeliveredId = 0;            // the last record handed out (or the starting point)
     std::deque<TChannelRecord> Pending;  // selected, not handed out yet
   };
 

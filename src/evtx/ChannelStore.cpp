@@ -191,10 +191,13 @@ std::vector<std::string> TChannelStore::Channels() const {
     channels.push_back(ChannelOf(name));
   }
   if (error) throw EChannelError("cannot list the event log folder " + FRoot.string() + ": " + error.message());
+  // Letter case ignored, then exact, so that the order and which spelling
+  // stays for a name present twice do not depend on the directory's order.
   std::sort(channels.begin(), channels.end(), [](const std::string& A, const std::string& B) {
-    return std::lexicographical_compare(A.begin(), A.end(), B.begin(), B.end(), [](char a, char b) {
+    const bool less = std::lexicographical_compare(A.begin(), A.end(), B.begin(), B.end(), [](char a, char b) {
       return std::tolower(static_cast<unsigned char>(a)) < std::tolower(static_cast<unsigned char>(b));
     });
+    return less || (SameChannelName(A, B) && A < B);
   });
   channels.erase(std::unique(channels.begin(), channels.end(),
                              [](const std::string& A, const std::string& B) { return SameChannelName(A, B); }),

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "core/ParkedThreads.h"
 #include "platform/MessageQueue.h"
+#include "support/WaitUntil.h"
 
 namespace zor {
 namespace {
@@ -194,6 +196,45 @@ TEST(CustomThreadTest, DestroyingARunningWorkerStopsItFirst) {
     TProbeThread thread;
     thread.Ended = &ended;
     ASSERT_TRUE(thread.ThreadStart(false, INFINITE));
+  }
+  EXPECT_TRUE(ended.load());
+}
+
+}  // namespace
+}  // namespace zor
+
+
+namespace zor {
+namespace {
+
+TEST(ParkedThreadsTest, AParkedWorkerIsFreedOnlyOnceItsThreadHasEnded) {
+  std::atomic<bool> ended{false};
+  auto worker = std::make_unique<TProbeThread>();
+  worker->IgnoreShouldFinish = true;
+  worker->Ended = &ended;
+  TProbeThread& borrowed = *worker;
+  ASSERT_TRUE(worker->ThreadStart(false, INFINITE));
+  ASSERT_FALSE(worker->ThreadStop(true, 10));
+
+  TParkedThreads parked;
+  parked.Park(std::move(worker));
+  EXPECT_EQ(parked.Reap(), 0u) << "still running";
+  EXPECT_EQ(parked.Count(), 1u);
+  borrowed.Release.Set();
+  ASSERT_TRUE(test::WaitUntil([&] { return ended.load(); }));
+  EXPECT_TRUE(test::WaitUntil([&] { return parked.Reap() == 1; }));
+  EXPECT_EQ(parked.Count(), 0u);
+}
+
+TEST(ParkedThreadsTest, TheDestructorWaitsForWhatIsStillParked) {
+  std::atomic<bool> ended{false};
+  {
+    TParkedThreads parked;
+    auto worker = std::make_unique<TProbeThread>();
+    worker->Ended = &ended;
+    ASSERT_TRUE(worker->ThreadStart(false, INFINITE));
+    (void)worker->ThreadStop(false, INFINITE);
+    parked.Park(std::move(worker));
   }
   EXPECT_TRUE(ended.load());
 }

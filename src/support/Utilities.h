@@ -12,8 +12,7 @@
 // Static helpers of the whole system: date-time and text conversions, and the
 // identity of the machine and the account the process runs under.
 //
-// TUtilities has no instances and no state (apart from the process-wide
-// application-data folder override); any thread may call any operation.
+// TUtilities has no instances and no state; any thread may call any operation.
 
 namespace zor {
 
@@ -176,8 +175,9 @@ class TUtilities {
   // The full path of the running program ("" when unknown).
   [[nodiscard]] static std::string ProgramFileName();
 
-  // The common application-data folder: the override set here, else the
-  // environment variable PROGRAMDATA, else "/var/lib". No trailing "/".
+  // The common application-data folder: the override set here, else that of
+  // the process-wide service paths (--programdata, else $PROGRAMDATA, else
+  // "/var/lib"). No trailing "/".
   [[nodiscard]] static std::string CommonAppDataDir();
   // Set once at start, before other threads run ("" clears the override).
   static void SetCommonAppDataDir(const std::string& AValue);

@@ -21,6 +21,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "platform/ServicePaths.h"
 #include "support/Utilities.h"
 
 namespace zor {
@@ -143,7 +144,7 @@ std::string HomeDir() {
   return "/";
 }
 
-// Set at start by the program's --programdata option; read by any thread after.
+// Set at start by the service; read by any thread afterwards.
 std::string& CommonAppDataOverride() {
   static std::string value;
   return value;
@@ -252,11 +253,7 @@ std::string TUtilities::GetFQDN() {
   return result;
 }
 
-std::string TUtilities::ProgramFileName() {
-  std::error_code error;
-  const std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
-  return error ? std::string() : path.string();
-}
+std::string TUtilities::ProgramFileName() { return ServicePaths().ProgramFile; }
 
 bool TUtilities::GetVersionInfo(const std::string& AFileName, int32_t& AMajor, int32_t& AMinor, int32_t& ARelease,
                                 int32_t& ABuild) {
@@ -274,14 +271,11 @@ bool TUtilities::GetVersionInfo(const std::string& AFileName, int32_t& AMajor, i
 }
 
 std::string TUtilities::CommonAppDataDir() {
-  if (!CommonAppDataOverride().empty()) return CommonAppDataOverride();
-  const std::string fromEnvironment = Environment("PROGRAMDATA");
-  if (!fromEnvironment.empty()) return StripTrailingSlash(fromEnvironment);
-  return "/var/lib";
+  return CommonAppDataOverride().empty() ? ServicePaths().CommonAppDataDir : CommonAppDataOverride();
 }
 
 void TUtilities::SetCommonAppDataDir(const std::string& AValue) {
-  CommonAppDataOverride() = AValue.empty() ? std::string() : StripTrailingSlash(AValue);
+  CommonAppDataOverride() = StripTrailingSlash(AValue);
 }
 
 std::string TUtilities::MyDocumentsDir() { return HomeDir(); }

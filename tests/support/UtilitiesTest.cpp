@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/ServicePaths.h"
 #include "support/TempDir.h"
 
 namespace zor {
@@ -511,19 +512,12 @@ class ScopedEnv {
   std::string FPrevious;
 };
 
-TEST(Identity, FoldersFollowOverrideEnvironmentAndDefault) {
-  {
-    ScopedEnv programData("PROGRAMDATA", "/srv/data/");
-    EXPECT_EQ(TUtilities::CommonAppDataDir(), "/srv/data");
-    TUtilities::SetCommonAppDataDir("/opt/x");
-    EXPECT_EQ(TUtilities::CommonAppDataDir(), "/opt/x");
-    TUtilities::SetCommonAppDataDir("");
-    EXPECT_EQ(TUtilities::CommonAppDataDir(), "/srv/data");
-  }
-  {
-    ScopedEnv programData("PROGRAMDATA", "");
-    EXPECT_EQ(TUtilities::CommonAppDataDir(), "/var/lib");
-  }
+TEST(Identity, UserFoldersFollowTheEnvironment) {
+  EXPECT_EQ(TUtilities::CommonAppDataDir(), ServicePaths().CommonAppDataDir);
+  TUtilities::SetCommonAppDataDir("/opt/data/");
+  EXPECT_EQ(TUtilities::CommonAppDataDir(), "/opt/data");
+  TUtilities::SetCommonAppDataDir("");
+  EXPECT_EQ(TUtilities::CommonAppDataDir(), ServicePaths().CommonAppDataDir);
   ScopedEnv home("HOME", "/home/someone");
   ScopedEnv config("XDG_CONFIG_HOME", "");
   EXPECT_EQ(TUtilities::MyDocumentsDir(), "/home/someone");

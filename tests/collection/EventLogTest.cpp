@@ -10,17 +10,10 @@
 #include <vector>
 
 #include "collection/EventXml.h"
+#include "support/EventFixtures.h"
 
 namespace zor {
 namespace {
-
-std::string ReadFixture(const std::string& AName) {
-  std::ifstream in(std::string(ZOR_TEST_DATA_DIR) + "/events/" + AName, std::ios::binary);
-  EXPECT_TRUE(in.good()) << AName;
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // One millisecond is 1.16e-8 days.
 constexpr double OneMsInDays = 1.0 / 86400000.0;
@@ -78,7 +71,7 @@ TEST(EventLogTest, EmptyAndBlankTextsGiveTheEmptyRecord) {
 }
 
 TEST(EventLogTest, ReadsEveryPartOfARenderedClassicEvent) {
-  const std::string xml = ReadFixture("scm_7036_rendered.xml");
+  const std::string xml = test::ReadEventFixture("scm_7036_rendered.xml");
   TEventLog event(xml);
   EXPECT_EQ(event.EventLogXML(), xml);
 
@@ -122,7 +115,7 @@ TEST(EventLogTest, ReadsEveryPartOfARenderedClassicEvent) {
 
 TEST(EventLogTest, ReadsRealSecuritySysmonAndServiceInstallEvents) {
   {
-    TEventLog event(ReadFixture("security_4624.xml"));
+    TEventLog event(test::ReadEventFixture("security_4624.xml"));
     EXPECT_EQ(event.System().EventID().ID, 4624);
     EXPECT_EQ(event.System().Provider().GUID, "54849625-5478-4994-A5BA-3E3B0328C30D");
     EXPECT_EQ(event.System().Level(), 0);
@@ -136,7 +129,7 @@ TEST(EventLogTest, ReadsRealSecuritySysmonAndServiceInstallEvents) {
     EXPECT_FALSE(event.RenderingInfo().HasData());
   }
   {
-    TEventLog event(ReadFixture("sysmon_1.xml"));
+    TEventLog event(test::ReadEventFixture("sysmon_1.xml"));
     EXPECT_EQ(event.System().UserID(), "S-1-5-18");
     EXPECT_EQ(event.System().UserName(), "SYSTEM");
     EXPECT_EQ(event.System().UserDomain(), "NT AUTHORITY");
@@ -146,7 +139,7 @@ TEST(EventLogTest, ReadsRealSecuritySysmonAndServiceInstallEvents) {
     EXPECT_EQ(event.EventData().GetListItem(4).Value, "ping  -n 6 127.0.0.1 ");
   }
   {
-    TEventLog event(ReadFixture("system_7045.xml"));
+    TEventLog event(test::ReadEventFixture("system_7045.xml"));
     // A domain account: not a well-known identifier, so it stays unresolved.
     EXPECT_EQ(event.System().UserID(), "S-1-5-21-4230534742-2542757381-3142984815-1111");
     EXPECT_EQ(event.System().UserName(), "");
@@ -341,7 +334,7 @@ TEST(EventLogTest, OnlyTheFirstPartOfEachNameIsRead) {
 }
 
 TEST(EventLogTest, ResetLeavesNothingOfThePreviousEvent) {
-  TEventLog event(ReadFixture("scm_7036_rendered.xml"));
+  TEventLog event(test::ReadEventFixture("scm_7036_rendered.xml"));
   ASSERT_TRUE(event.RenderingInfo().HasData());
   event.Reset("<Event><System><Level>2</Level></System><EventData><Data Name='only'>v</Data></EventData></Event>");
   EXPECT_EQ(event.System().Level(), 2);
@@ -398,7 +391,7 @@ TEST(EventLogTest, DataListAccessChecksTheIndex) {
 }
 
 TEST(EventLogTest, ResetFromAStream) {
-  const std::string xml = ReadFixture("security_4624.xml");
+  const std::string xml = test::ReadEventFixture("security_4624.xml");
   std::istringstream stream(xml);
   TEventLog event;
   event.Reset(stream);

@@ -135,6 +135,7 @@ class TParser {
   // The whole query: a path from the event element, e.g. `*[...]`, `Event/System[...]`.
   std::unique_ptr<TExpr> ParseQuery() {
     if (Peek().Kind == TTok::Slash) Fail("absolute paths are not supported");
+    if (Peek().Kind == TTok::DoubleSlash) Fail("the descendant axis is not supported");
     auto path = std::make_unique<TExpr>();
     path->Kind = TExprKind::Path;
     path->FromRoot = true;

@@ -1,18 +1,39 @@
 // The dump command: every record of an event log, rendered, one per line.
-#include <cstdio>
-#include <string>
+// The log is an .evtx or .xml file, or a channel of the event log root;
+// --query keeps only the records an event query selects.
+#include <pugixml.hpp>
 
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "evtx/ChannelStore.h"
+#include "evtx/EventQuery.h"
 #include "evtx/EvtxReader.h"
+#include "evtx/XmlChannel.h"
 #include "service/ProgramOptions.h"
 
 namespace zor {
 
 namespace {
 
-// Writes every record of the .evtx file APath to standard output; returns the
-// number of records written. Damaged chunks and records are reported on
-// standard error and skipped.
-uint64_t DumpEvtxFile(const std::string& APath) {
+// Decides per rendered record whether it is printed.
+using TRecordFilter = std::function<bool(std::string_view AXml)>;
+
+void WriteRecord(std::string& ALine, std::string_view AXml) {
+  ALine.clear();
+  AppendOneLine(ALine, AXml);
+  ALine.push_back('\n');
+  std::fwrite(ALine.data(), 1, ALine.size(), stdout);
+}
+
+// Writes every record of the .evtx file APath that AFilter keeps to standard
+// output; returns the number of records written. Damaged chunks and records
+// are reported on standard error and skipped.
+uint64_t DumpEvtxFile(const std::string& APath, const TRecordFilter& AFilter) {
   TEvtxReaderOptions options;
   options.EveryRecord = true;
   options.OnIssue = [](const TEvtxIssue& AIssue) { std::fprintf(stderr, "%s\n", AIssue.Message.c_str()); };
@@ -21,21 +42,72 @@ uint64_t DumpEvtxFile(const std::string& APath) {
   uint64_t count = 0;
   TEvtxRecord record;
   while (reader.Next(record)) {
-    line.clear();
-    AppendOneLine(line, record.Xml);
-    line.push_back('\n');
-    std::fwrite(line.data(), 1, line.size(), stdout);
+    if (!AFilter(record.Xml)) continue;
+    WriteRecord(line, record.Xml);
     ++count;
   }
   return count;
 }
 
+// The same for an XML channel file.
+uint64_t DumpXmlFile(const std::filesystem::path& APath, const TRecordFilter& AFilter) {
+  const std::unique_ptr<IRecordSource> source = OpenXmlSource(APath);
+  std::vector<TChannelRecord> records;
+  std::string line;
+  uint64_t count = 0;
+  uint64_t after = 0;
+  while (true) {
+    records.clear();
+    if (source->ReadAfter(after, 1000, records) == 0) break;
+    for (const TChannelRecord& record : records) {
+      after = record.RecordId;
+      if (!AFilter(record.Xml)) continue;
+      WriteRecord(line, record.Xml);
+      ++count;
+    }
+  }
+  return count;
+}
+
+// A QueryList's paths name channels; a file answers to its channel name and
+// to its own path.
+TRecordFilter FilterOf(const std::string& AQuery, std::vector<std::string> AChannelNames) {
+  std::shared_ptr<const TEventQuery> query = TEventQuery::Parse(AQuery);
+  if (query->SelectsEverything() && query->Channels().empty()) return [](std::string_view) { return true; };
+  return [query, names = std::move(AChannelNames)](std::string_view AXml) {
+    pugi::xml_document document;
+    if (!document.load_buffer(AXml.data(), AXml.size())) return false;
+    for (const std::string& name : names)
+      if (query->Matches(document.document_element(), name)) return true;
+    return false;
+  };
+}
+
 }  // namespace
 
-int RunDump(const TProgramOptions&, const std::string& ASource, const std::string&) {
+int RunDump(const TProgramOptions& AOptions, const std::string& ASource, const std::string& AQuery) {
   uint64_t count = 0;
   try {
-    count = DumpEvtxFile(ASource);
+    std::filesystem::path file(ASource);
+    TChannelStore::TChannelKind kind = TChannelStore::TChannelKind::ckEvtx;
+    std::error_code error;
+    if (std::filesystem::is_regular_file(file, error)) {
+      const std::string extension = file.extension().string();
+      if (SameChannelName(extension, ".xml")) kind = TChannelStore::TChannelKind::ckXml;
+    } else {
+      const TChannelStore store(EventLogRootOf(AOptions));
+      const TChannelStore::TLocation location = store.Locate(ASource);
+      if (!location.Exists) throw EChannelError("no file or channel " + ASource + " in " + store.Root().string());
+      file = location.File;
+      kind = location.Kind;
+    }
+    const TRecordFilter filter =
+        FilterOf(AQuery, {TChannelStore::ChannelOf(file.filename().string()), std::filesystem::absolute(file).string(),
+                          ASource});
+    count = kind == TChannelStore::TChannelKind::ckXml ? DumpXmlFile(file, filter) : DumpEvtxFile(file.string(), filter);
+  } catch (const EQueryError& e) {
+    std::fprintf(stderr, "dump: invalid query: %s\n", e.what());
+    return 1;
   } catch (const EZorError& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "dump: %s\n", e.what());

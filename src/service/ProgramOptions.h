@@ -23,6 +23,10 @@ struct TWriteEventArgs {
   std::string Computer;
 };
 
+// The event log root the options name: --eventlog-dir, else EventLogs in the
+// service's data folder (after --programdata).
+std::string EventLogRootOf(const TProgramOptions& AOptions);
+
 // Each command returns the process exit status. Errors go to standard error.
 int RunService(const TProgramOptions& AOptions);
 int RunDump(const TProgramOptions& AOptions, const std::string& ASource, const std::string& AQuery);

@@ -1,0 +1,124 @@
+// The channels, write-event and dump commands, run as the program.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
+
+namespace zor {
+namespace {
+
+class EventLogCommandsTest : public testing::Test {
+ protected:
+  int Run(std::vector<std::string> AArguments, std::string* AOut = nullptr, std::string* AErr = nullptr) {
+    AArguments.insert(AArguments.begin(), {"--programdata", FDir.Path().string()});
+    return test::RunProgram(ZOR_BINARY, AArguments, FDir / "out", AOut, AErr);
+  }
+
+  static std::vector<std::string> Lines(const std::string& AText) {
+    std::vector<std::string> lines;
+    std::istringstream in(AText);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+  void SetUp() override { std::filesystem::create_directory(FDir / "out"); }
+
+  test::TempDir FDir;
+  // The default root under --programdata.
+  const std::filesystem::path FRoot = FDir / "Velmora" / "WinEvtSvc" / "Svc" / "EventLogs";
+};
+
+TEST_F(EventLogCommandsTest, ConcurrentWritersThenChannelsAndDump) {
+  std::vector<std::unique_ptr<test::TChildProcess>> writers;
+  for (int i = 0; i < 6; ++i) {
+    std::filesystem::create_directory(FDir / ("w" + std::to_string(i)));
+    writers.push_back(std::make_unique<test::TChildProcess>(
+        ZOR_BINARY,
+        std::vector<std::string>{"--programdata", FDir.Path().string(), "write-event", "--channel",
+                                 "Microsoft-Windows-Test/Operational", "--provider", "Writer", "--id",
+                                 std::to_string(100 + i), "--data", "Text=a\r\nb & c", "--computer", "ws01"},
+        FDir / ("w" + std::to_string(i))));
+  }
+  for (auto& writer : writers) EXPECT_EQ(writer->WaitForExit(), 0) << writer->StandardError();
+  ASSERT_EQ(Run({"write-event", "--channel", "Application", "--provider", "P", "--id", "1", "--level", "2"}), 0);
+
+  std::string out;
+  std::string err;
+  ASSERT_EQ(Run({"channels"}, &out, &err), 0) << err;
+  EXPECT_EQ(out, "Application\nMicrosoft-Windows-Test/Operational\n");
+
+  ASSERT_EQ(Run({"dump", "Microsoft-Windows-Test/Operational"}, &out, &err), 0) << err;
+  EXPECT_EQ(err, "6 records\n");
+  std::set<std::string> ids;
+  for (const std::string& line : Lines(out)) {
+    EXPECT_NE(line.find("<Data Name='Text'>a&#13;&#10;b &amp; c</Data>"), std::string::npos) << line;
+    EXPECT_NE(line.find("<Computer>ws01</Computer>"), std::string::npos) << line;
+    ids.insert(line.substr(line.find("<EventRecordID>"), 20));
+  }
+  EXPECT_EQ(ids.size(), 6u);
+
+  ASSERT_EQ(Run({"--eventlog-dir", FRoot.string(), "dump", "microsoft-windows-test/operational", "--query",
+                 "*[System[EventID=103]]"},
+                &out, &err),
+            0)
+      << err;
+  EXPECT_EQ(err, "1 records\n");
+  EXPECT_NE(out.find("<EventID>103</EventID>"), std::string::npos);
+}
+
+TEST_F(EventLogCommandsTest, DumpsFilesAndChannelsOfEitherKind) {
+  const std::string sample = std::string(ZOR_SHARED_DIR) + "/evtx-samples/eas_powershell_4104.evtx";
+  std::filesystem::create_directories(FRoot);
+  std::filesystem::copy_file(sample, FRoot / "Microsoft-Windows-PowerShell%4Operational.evtx");
+  std::string out;
+  std::string err;
+  ASSERT_EQ(Run({"dump", sample}, &out, &err), 0) << err;
+  EXPECT_EQ(err, "4 records\n");
+  const std::string whole = out;
+  ASSERT_EQ(Run({"dump", "Microsoft-Windows-PowerShell/Operational"}, &out, &err), 0) << err;
+  EXPECT_EQ(out, whole);
+  ASSERT_EQ(Run({"dump", sample, "--query",
+                 "<QueryList><Query Id='0' Path='Microsoft-Windows-PowerShell/Operational'><Select>*</Select>"
+                 "<Suppress>*[System[EventID=4104]]</Suppress></Query></QueryList>"},
+                &out, &err),
+            0)
+      << err;
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(err, "0 records\n");
+}
+
+TEST_F(EventLogCommandsTest, FailuresAreReportedWithNonZeroStatus) {
+  std::filesystem::create_directories(FRoot);
+  std::filesystem::copy_file(std::string(ZOR_SHARED_DIR) + "/evtx-samples/eas_powershell_4104.evtx",
+                             FRoot / "Security.evtx");
+  struct TCase {
+    std::vector<std::string> Arguments;
+    const char* Message;
+  };
+  const TCase cases[] = {
+      {{"write-event", "--channel", "security", "--provider", "P", "--id", "1"}, "only XML channels can be written"},
+      {{"write-event", "--channel", "App", "--provider", "P", "--id", "1", "--data", "x"}, "NAME=VALUE"},
+      {{"write-event", "--channel", "App", "--provider", "P", "--id", "70000"}, "out of range"},
+      {{"dump", "Security", "--query", "//Data"}, "invalid query"},
+      {{"dump", "NoSuchChannel"}, "no file or channel NoSuchChannel"},
+      {{"--eventlog-dir", (FDir / "none").string(), "channels"}, "cannot list"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Message);
+    std::string out;
+    std::string err;
+    EXPECT_NE(Run(c.Arguments, &out, &err), 0);
+    EXPECT_NE(err.find(c.Message), std::string::npos) << err;
+  }
+  // Nothing was half-written.
+  EXPECT_FALSE(std::filesystem::exists(FRoot / "App.xml"));
+}
+
+}  // namespace
+}  // namespace zor

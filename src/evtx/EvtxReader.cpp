@@ -1,11 +1,6 @@
 #include "evtx/EvtxReader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <unordered_set>
 
@@ -21,23 +16,6 @@ namespace {
 constexpr size_t FileHeaderSize = 4096;
 constexpr size_t FileHeaderUsed = 128;
 constexpr char FileSignature[8] = {'E', 'l', 'f', 'F', 'i', 'l', 'e', '\0'};
-
-// pread until ASize bytes or the end of the file; returns the count read.
-size_t ReadAt(int AFd, uint8_t* ABuffer, size_t ASize, uint64_t AOffset, const std::string& APath) {
-  size_t done = 0;
-  while (done < ASize) {
-    const ssize_t n = ::pread(AFd, ABuffer + done, ASize - done, static_cast<off_t>(AOffset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw EEvtxFileError("cannot read " + APath + " at offset " + std::to_string(AOffset + done) + ": " +
-                               std::strerror(errno),
-                           AOffset + done);
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return done;
-}
 
 }  // namespace
 
@@ -59,9 +37,7 @@ TEvtxReader::TEvtxReader(const std::string& APath, TEvtxReaderOptions AOptions)
   ScanSlots();
 }
 
-TEvtxReader::~TEvtxReader() {
-  if (FFd >= 0) ::close(FFd);
-}
+TEvtxReader::~TEvtxReader() = default;
 
 void TEvtxReader::Report(const TEvtxIssue& AIssue, bool AOncePerFile) {
   if (AOncePerFile && !FState->Reported.insert(std::to_string(static_cast<int>(AIssue.Kind)) + AIssue.Message).second)
@@ -76,21 +52,12 @@ void TEvtxReader::ReportAll(bool AOncePerFile) {
 }
 
 void TEvtxReader::Open() {
-  if (FFd >= 0) {
-    ::close(FFd);
-    FFd = -1;
-  }
   FOrder.clear();
   FNextSlot = 0;
   FChunkOpen = false;
-  const int fd = ::open(FPath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw EEvtxFileError("cannot open " + FPath + ": " + std::strerror(errno));
-  FFd = fd;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) throw EEvtxFileError("cannot read " + FPath + ": " + std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) throw EEvtxFileError(FPath + " is not a regular file");
+  FFile.Open(FPath);
   uint8_t header[FileHeaderUsed] = {};
-  const size_t got = ReadAt(fd, header, FileHeaderUsed, 0, FPath);
+  const size_t got = FFile.ReadAt(header, FileHeaderUsed, 0);
   if (got < FileHeaderUsed || std::memcmp(header, FileSignature, 8) != 0)
     throw EEvtxFileError(FPath + " is not an EVTX file (no ElfFile signature)");
   TEvtxFileInfo info;
@@ -101,7 +68,7 @@ void TEvtxReader::Open() {
   info.MajorVersion = LoadU16(header + 0x26);
   info.ChunkCount = LoadU16(header + 0x2A);
   info.Flags = LoadU32(header + 0x78);
-  info.FileSize = static_cast<uint64_t>(st.st_size);
+  info.FileSize = FFile.Size();
   info.ChunkSlots = info.FileSize > FileHeaderSize ? (info.FileSize - FileHeaderSize + TEvtxChunk::Size - 1) / TEvtxChunk::Size : 0;
   FInfo = info;
   if (FOptions.VerifyChecksums && (info.Flags & 0x4) == 0) {
@@ -122,7 +89,7 @@ void TEvtxReader::ScanSlots() {
   uint64_t highest = 0;
   for (uint64_t i = 0; i < FInfo.ChunkSlots; ++i) {
     const uint64_t offset = FileHeaderSize + i * TEvtxChunk::Size;
-    const size_t got = ReadAt(FFd, header, sizeof header, offset, FPath);
+    const size_t got = FFile.ReadAt(header, sizeof header, offset);
     if (got < sizeof header) std::memset(header + got, 0, sizeof header - got);
     const TEvtxChunkHeader h = TEvtxChunkHeader::Parse(header, FOptions.VerifyChecksums);
     if (h.Unused) continue;
@@ -158,7 +125,7 @@ bool TEvtxReader::LoadNextChunk() {
     }
     if (below) continue;
     const uint64_t offset = FileHeaderSize + slot.Index * TEvtxChunk::Size;
-    const size_t got = ReadAt(FFd, FState->Chunk.Buffer(), TEvtxChunk::Size, offset, FPath);
+    const size_t got = FFile.ReadAt(FState->Chunk.Buffer(), TEvtxChunk::Size, offset);
     FState->Chunk.Open(offset, got, FOptions.VerifyChecksums, FState->Issues);
     ReportAll(true);
     FState->Renderer.ResetChunk(FState->Chunk.Data(), TEvtxChunk::Size, offset);

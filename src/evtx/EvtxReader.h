@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "evtx/EvtxError.h"
+#include "evtx/ReadOnlyFile.h"
 
 namespace zor {
 
@@ -143,7 +144,7 @@ class TEvtxReader {
 
   std::string FPath;
   TEvtxReaderOptions FOptions;
-  int FFd = -1;
+  TReadOnlyFile FFile;
   TEvtxFileInfo FInfo;
   std::vector<TSlot> FOrder;  // readable chunk slots, ordered by first record id
   size_t FNextSlot = 0;       // next entry of FOrder to load

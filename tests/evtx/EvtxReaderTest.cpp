@@ -152,6 +152,13 @@ TEST(EvtxReaderTest, MissingOrForeignFileIsAFileError) {
   WriteBytes(dir / "short.evtx", {'E', 'l', 'f', 'F', 'i', 'l', 'e', 0});
   EXPECT_THROW(TEvtxReader((dir / "short.evtx").string()), EEvtxFileError);
   EXPECT_THROW(TEvtxReader(dir.Path().string()), EEvtxFileError);
+  // A reader that fails to open leaves no file descriptor behind.
+  auto openFiles = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
+  };
+  const auto before = openFiles();
+  for (int i = 0; i < 50; ++i) EXPECT_THROW(TEvtxReader((dir / "text.evtx").string()), EEvtxFileError);
+  EXPECT_EQ(openFiles(), before);
 }
 
 // Damaged copies of a clean multi-chunk sample (LevelDB style: exact bytes).

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Speed of our EVTX reader + renderer against two peers on the same files:
+#   ours        zor-event-exporter dump FILE
+#   evtxexport  evtxexport -f xml FILE        (libevtx-utils)
+#   python-evtx evtx_dump.py FILE             (python3-evtx)
+# Output goes to /dev/null. Each tool reads the file list R times (R per tool,
+# so that the fast ones run long enough to measure); records/s are computed
+# from CPU time (user + system) and from wall time, since the machine may be
+# shared. Records are what our dump counts per pass.
+#
+# usage: bench/evtx_speed.sh [BINARY] [FILE...]
+#   BINARY defaults to build/release/bin/zor-event-exporter; FILEs default to
+#   four samples of the shared sample set.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+binary=${1:-build/release/bin/zor-event-exporter}
+shift || true
+samples=${ZOR_SHARED_DIR:-../shared}/evtx-samples
+if (($#)); then files=("$@"); else
+  files=("$samples/pyevtx_system.evtx" "$samples/mdec_security_firewall_disabled.evtx"
+         "$samples/omer_sysmon.evtx" "$samples/dbc_application_many.evtx")
+fi
+OURS_REPEAT=${OURS_REPEAT:-30}
+EVTXEXPORT_REPEAT=${EVTXEXPORT_REPEAT:-3}
+PYTHON_REPEAT=${PYTHON_REPEAT:-1}
+
+records=0
+for f in "${files[@]}"; do
+  n=$("$binary" dump "$f" 2>&1 >/dev/null | awk '/ records$/ {print $1}')
+  records=$((records + n))
+done
+echo "files: ${#files[@]}, records per pass: $records"
+
+# run NAME REPEAT COMMAND...  (COMMAND gets each file appended)
+declare -A cpu wall
+run() {
+  local name=$1 repeat=$2
+  shift 2
+  local script="for i in \$(seq $repeat); do for f in ${files[*]@Q}; do $* \"\$f\" >/dev/null 2>&1 || true; done; done"
+  local out
+  out=$( { /usr/bin/time -f "%e %U %S" bash -c "$script"; } 2>&1 | tail -1)
+  read -r w u s <<<"$out"
+  wall[$name]=$(awk -v w="$w" -v r="$repeat" 'BEGIN {print w / r}')
+  cpu[$name]=$(awk -v u="$u" -v s="$s" -v r="$repeat" 'BEGIN {print (u + s) / r}')
+}
+
+run ours "$OURS_REPEAT" "$binary" dump
+command -v evtxexport >/dev/null && run evtxexport "$EVTXEXPORT_REPEAT" evtxexport -f xml
+command -v evtx_dump.py >/dev/null && run python-evtx "$PYTHON_REPEAT" evtx_dump.py
+
+printf '%-12s %12s %14s %12s %14s %10s %10s\n' tool "cpu s/pass" "records/s cpu" "wall s/pass" "records/s wall" "x cpu" "x wall"
+for name in ours evtxexport python-evtx; do
+  [[ -n ${cpu[$name]:-} ]] || continue
+  awk -v n="$name" -v r="$records" -v c="${cpu[$name]}" -v w="${wall[$name]}" -v oc="${cpu[ours]}" -v ow="${wall[ours]}" \
+    'BEGIN {printf "%-12s %12.3f %14.0f %12.3f %14.0f %10.1f %10.1f\n", n, c, (c > 0 ? r / c : 0), w, (w > 0 ? r / w : 0), (oc > 0 ? c / oc : 0), (ow > 0 ? w / ow : 0)}'
+done
+echo "(x = how many times longer than ours)"

@@ -187,6 +187,10 @@ void TSysLogSender::SafeFlush() {
 
 TBlockingSocket& TSysLogSender::Socket() {
   if (FBlockingSocket) return *FBlockingSocket;
+  if (FTuning.SocketFactory) {
+    FBlockingSocket = FTuning.SocketFactory();
+    return *FBlockingSocket;
+  }
   const TSocketTimeouts& timeouts = FTuning.SocketTimeouts;
   switch (FTransport) {
     case TSysLogTransport::sltTLSv1:

@@ -52,6 +52,9 @@ struct TSysLogSenderTuning {
   // The most messages a sender keeps; beyond it the oldest are dropped.
   size_t MaxQueuedMessages = 100000;
   TSocketTimeouts SocketTimeouts;
+  // Makes the sender's socket (null: the socket of the transport, with
+  // SocketTimeouts). Lets a test put a scripted socket in the sender's place.
+  std::function<std::unique_ptr<TBlockingSocket>()> SocketFactory;
 };
 
 // What became of the messages handed to one sender, counted since it was

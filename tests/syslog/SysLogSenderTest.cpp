@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fstream>
+#include <mutex>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -231,6 +233,67 @@ TEST_F(SysLogSenderTest, KeepsMessagesInOrderUntilTheReceiverComesBack) {
   ASSERT_TRUE(test::WaitUntil([&] { return sender->Counts().Sent == 5; }));
   EXPECT_EQ(sender->Counts().Dropped, 0u);
   EXPECT_EQ(sender->QueuedCount(), 0u);
+}
+
+// Stands in for the receiver's socket: takes every send but the scripted one,
+// which fails as a raw socket does (-1) or as the TLS socket does (throws).
+class TScriptedSocket : public TBlockingSocket {
+ public:
+  struct TScript {
+    std::mutex Mutex;
+    std::vector<std::string> Taken;
+    int Sends = 0;
+    int FailingSend = -1;
+    bool Throws = false;
+  };
+
+  explicit TScriptedSocket(TScript& AScript) : TBlockingSocket("scripted", 514), FScript(AScript) {}
+  bool Connected() const override { return FConnected; }
+  bool InitSocket(int, int) override { return true; }
+  bool ConnectSocket() override { return FConnected = true; }
+  void DisconnectSocket() override { FConnected = false; }
+  int SendMessage(const uint8_t* AMsg, int ALength) override {
+    std::lock_guard lock(FScript.Mutex);
+    if (FScript.Sends++ == FScript.FailingSend) {
+      SetLastError(ECONNRESET);
+      if (FScript.Throws) throw ESocketError("Socket Error sending message");
+      return -1;
+    }
+    FScript.Taken.emplace_back(reinterpret_cast<const char*>(AMsg), static_cast<size_t>(ALength));
+    return ALength;
+  }
+
+ private:
+  TScript& FScript;
+  bool FConnected = false;
+};
+
+TEST_F(SysLogSenderTest, SendFailureMidBatchKeepsTheFailedMessageAndTheRest) {
+  for (const bool throws : {false, true}) {
+    SCOPED_TRACE(throws ? "socket throws" : "socket returns -1");
+    TScriptedSocket::TScript script;
+    script.FailingSend = 2;
+    script.Throws = throws;
+    TSysLogSenderTuning tuning;
+    tuning.Clock = FClock.Function();
+    tuning.SocketFactory = [&] { return std::make_unique<TScriptedSocket>(script); };
+    TSysLogSender sender("scripted", 514, TSysLogTransport::sltTCP, TSyslogDelimiter::sdlLineFeed, "receiver", {},
+                         std::move(tuning));
+    ASSERT_TRUE(sender.ThreadStart(false, INFINITE));
+
+    sender.AddMessageBatch(Batch({"m1", "m2", "m3", "m4", "m5"}));
+    ASSERT_TRUE(test::WaitUntil([&] { return sender.Counts().FailedAttempts == 1; }));
+    EXPECT_EQ(sender.Counts().Sent, 2u);
+    EXPECT_EQ(sender.Counts().Retried, 3u);
+    EXPECT_EQ(sender.QueuedCount(), 3u);
+
+    FClock.Advance(milliseconds(1000));
+    sender.AddMessageBatch({});
+    ASSERT_TRUE(test::WaitUntil([&] { return sender.Counts().Sent == 5; }));
+    std::lock_guard lock(script.Mutex);
+    EXPECT_EQ(script.Taken, (std::vector<std::string>{"m1\n", "m2\n", "m3\n", "m4\n", "m5\n"}));
+    EXPECT_EQ(sender.Counts().Dropped, 0u);
+  }
 }
 
 TEST_F(SysLogSenderTest, FullQueueDropsTheOldest) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "support/Errors.h"
+#include "support/ConfigList.h"
 
 namespace zor {
 
@@ -13,12 +13,6 @@ namespace zor {
 struct TData {
   std::string ParamName;
   std::string Value;
-};
-
-// An index outside a list.
-class EArgumentOutOfRange : public EZorError {
- public:
-  using EZorError::EZorError;
 };
 
 // The "EventData" element of one rendered event: its Data items in document
@@ -38,7 +32,8 @@ class TEventLogData {
   void Reset(const pugi::xml_node& AXMLNode);
 
   void Add(const TData& AValue);
-  // Each fails with EArgumentOutOfRange for an index outside the list.
+  // Each fails with EArgumentOutOfRange (support/ConfigList.h) for an index
+  // outside the list.
   void Delete(int AIndex);
   const TData& GetListItem(int AIndex) const;
   void SetListItem(int AIndex, const TData& AValue);

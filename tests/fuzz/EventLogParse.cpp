@@ -5,15 +5,27 @@
 #include <cstdint>
 #include <string>
 
+#include "beats/WinLogBeat.h"
 #include "collection/EventLog.h"
+#include "config/CollectionInterface.h"
 #include "support/Errors.h"
+#include "syslog/BaseSysLogMessage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {
   static zor::TEventLog event;
+  static const zor::TCollectionInterface reader = [] {
+    zor::TCollectionInterface result;
+    result.SetDeriveSeverity(true);
+    result.SetParse(true);
+    return result;
+  }();
   try {
     event.Reset(std::string(reinterpret_cast<const char*>(AData), ASize));
   } catch (const zor::EZorError&) {
     return 0;
   }
+  (void)event.GetSyslogMessage(reader, "BSD")->EncodedMessage();
+  (void)event.GetSyslogMessage(reader, "IETF")->EncodedMessage();
+  (void)event.GetWinLogBeat()->AsJSONString();
   return 0;
 }

@@ -12,7 +12,8 @@ namespace zor {
 // they ask the owning thread to do something, such as WM_RECONFIGURE.
 //
 // Created on the thread whose message loop will run its handler, and
-// destroyed on that same thread; it attaches to that thread's message queue.
+// destroyed on that same thread before the thread's message queue goes; it
+// attaches to that queue.
 // PostMessage may be called from any thread while the window exists. The
 // handler runs on the owning thread, from DispatchMessage.
 class TControlWindow {

@@ -17,9 +17,10 @@ struct TQueueRegistry {
   std::unordered_map<uint32_t, TMessageQueue*> Queues GUARDED_BY(CriticalSection);
 };
 
+// Never destroyed: a thread may still drop its queue while the process exits.
 TQueueRegistry& Registry() {
-  static TQueueRegistry registry;
-  return registry;
+  static TQueueRegistry* const registry = new TQueueRegistry();
+  return *registry;
 }
 
 }  // namespace

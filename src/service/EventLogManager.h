@@ -1,0 +1,76 @@
+#pragma once
+
+#include <memory>
+
+#include "config/Collector.h"
+#include "platform/ControlWindow.h"
+
+namespace zor {
+
+// Builds, starts, reconfigures and stops the pipeline. It does no work of its
+// own: it owns the current configuration and the control window, and each
+// stage of the pipeline is started and stopped by one small private method.
+//
+// Threads: created, used and destroyed on the service thread, whose message
+// loop runs WndProc (WM_RECONFIGURE). StartUp, ShutDown and WndProc are not
+// re-entrant; the host delivers the stop control on the same thread, so a
+// stop never overlaps a reconfiguration. The manager takes no lock.
+//
+// Ownership: the manager owns the current TCollector (replaced whole on each
+// reconfiguration) and its control window; other threads get the window as a
+// borrowed pointer and must be stopped (ShutDown) before the manager goes.
+class TEventLogManager {
+ public:
+  // Loads the configuration (when the file exists), sets the log level,
+  // creates BookmarkDir, the control window and the processor, and logs the
+  // start-up lines. Throws when the configuration cannot be loaded (the level
+  // is then LOG_FATAL and the error logged).
+  TEventLogManager();
+  // Releases the control window, the processor and the configuration. Does
+  // not call ShutDown.
+  ~TEventLogManager();
+  TEventLogManager(const TEventLogManager&) = delete;
+  TEventLogManager& operator=(const TEventLogManager&) = delete;
+
+  // Reloads the file (when it exists) and builds and starts the pipeline.
+  // False when the pipeline did not start.
+  [[nodiscard]] bool StartUp();
+  // Stops and releases the pipeline; never throws.
+  void ShutDown();
+
+  // Where WM_RECONFIGURE is posted; null when it could not be created.
+  [[nodiscard]] TControlWindow* ControlWindow() const { return FControlWindow.get(); }
+  // The current configuration; read on the service thread only.
+  [[nodiscard]] const TCollector& Collector() const { return *FCollector; }
+
+ private:
+  // The control window's handler: WM_RECONFIGURE stops the pipeline, reloads
+  // the file and starts again. Rethrows a load failure to the message loop.
+  void WndProc(const TMessage& AMessage);
+
+  void LoadConfigAndSetLogLevel();
+  void CreateControlWindow();
+  void LogStartupBanner(bool AConfigFileExisted);
+
+  // ---- Pipeline stages ------------------------------------------------------
+  // Each is the one place where its stage is built or torn down.
+  void CreateProcessor();
+  [[nodiscard]] bool LoadEventLogApi();
+  void StartConfigQuery();
+  void StartEndpoint();
+  void InitSyslogSenders();
+  void InitBeatSenders();
+  void InitTrainers();
+  void InitSubscribers();
+  void StopEndpoint();
+  void StopConfigQuery();
+  void StopSubscribers();
+  void StopTrainers();
+  void StopSyslogSenders();
+  void StopBeatSenders();
+
+  std::unique_ptr<TCollector> FCollector;
+  std::unique_ptr<TControlWindow> FControlWindow;
+};
+
+}  // namespace zor

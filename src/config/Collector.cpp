@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/ServicePaths.h"
 #include "support/TextFile.h"
 
 namespace zor {
@@ -122,7 +123,7 @@ bool TCollector::HasChanged(const TCollector& ACollector1, const TCollector& ACo
   return !AreEqual(ACollector1, ACollector2);
 }
 
-void TCollector::LoadFromJson(const std::string& AFileName) {
+TJSONValue TCollector::ReadJsonFile(const std::string& AFileName) {
   std::error_code error;
   if (!std::filesystem::exists(AFileName, error)) {
     throw EConfigFileError("Config File " + AFileName + " does not exist");
@@ -134,13 +135,21 @@ void TCollector::LoadFromJson(const std::string& AFileName) {
     throw EConfigFileError(e.what());
   }
   if (!JSONConfig::IsNotBlank(text)) throw EConfigFileError("Config File " + AFileName + " is empty");
-  FromJSONObject(Json::Parse(text));
+  return Json::Parse(text);
 }
+
+void TCollector::LoadFromJson(const std::string& AFileName) { FromJSONObject(ReadJsonFile(AFileName)); }
 
 void TCollector::SaveAsJson(const std::string& AFileName) const {
   CreateFolder(std::filesystem::path(AFileName).parent_path());
   TextFile::WriteTextReplacing(AFileName, Json::PrettyText(*ToJSONObject()));
 }
+
+void TCollector::LoadFromJson() { LoadFromJson(SvcConfigFile()); }
+
+void TCollector::SaveAsJson() const { SaveAsJson(SvcConfigFile()); }
+
+std::string TCollector::GetUniqueID() { return GetUniqueID(SvcConfigDir()); }
 
 std::string TCollector::GetUniqueID(const std::string& AConfigDir) {
   const std::string fileName = (std::filesystem::path(AConfigDir) / UniqueIDFileName).string();

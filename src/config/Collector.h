@@ -113,18 +113,27 @@ class TCollector : public TJSONConfig<TCollector> {
   // EConfigError for a value of the wrong kind (with its key path). Keys
   // applied before a failure stay applied.
   void LoadFromJson(const std::string& AFileName);
+  // The same with the process-wide SvcConfigFile.
+  void LoadFromJson();
+  // The first steps of LoadFromJson: AFileName read, decoded and parsed (not
+  // yet required to be an object), with the same errors.
+  [[nodiscard]] static TJSONValue ReadJsonFile(const std::string& AFileName);
 
   // Writes this collector to AFileName in the file's pretty layout, CR LF
   // line ends, UTF-8 without byte order mark, creating the folder (and its
   // parents) when missing. The file is replaced whole or not at all; failures
   // raise EConfigFileError or ETextFileError naming the file.
   void SaveAsJson(const std::string& AFileName) const;
+  // The same with the process-wide SvcConfigFile.
+  void SaveAsJson() const;
 
   // The service's persistent unique identifier from "WinEvt.uuid" in
   // AConfigDir: the file's whole content when it exists; otherwise a new
   // random GUID (8-4-4-4-12 upper-case hex digits, no braces) written there
   // (no line end), the folder created when missing. Write failures raise.
   [[nodiscard]] static std::string GetUniqueID(const std::string& AConfigDir);
+  // The same in the process-wide SvcConfigDir.
+  [[nodiscard]] static std::string GetUniqueID();
 
   // True when the two differ in what matters for a restart: every setting
   // except "uniqueId", "softwareVersion" and the configuration-server

@@ -205,6 +205,14 @@ class TJSONConfig {
   // with its path; keys applied before it keep their new values.
   void FromJSONObject(const TJSONValue& AValue) { ReadKeys(AValue); }
 
+  // True when AKey is one of the keys of the class's JSON form.
+  [[nodiscard]] static bool IsKey(std::string_view AKey) {
+    for (const auto& entry : TDerived::Keys().Entries()) {
+      if (entry.Key == AKey) return true;
+    }
+    return false;
+  }
+
   // True when every compared key of the table is equal in both.
   [[nodiscard]] static bool AreEqual(const TDerived& AFirst, const TDerived& ASecond) {
     return TDerived::Keys().AreEqual(AFirst, ASecond);

@@ -26,7 +26,7 @@ struct TRsyslogCase {
   TRsyslogRunner::TInput Input;
 };
 
-class SyslogRsyslogTest : public testing::TestWithParam<TRsyslogCase> {
+class SyslogRsyslogTest : public testing::Test {
  protected:
   void SetUp() override {
     if (!TRsyslogRunner::Available()) GTEST_SKIP() << "rsyslogd is not installed (scripts/setup.sh installs it)";
@@ -39,7 +39,9 @@ class SyslogRsyslogTest : public testing::TestWithParam<TRsyslogCase> {
   std::unique_ptr<TRsyslogRunner> FRsyslog;
 };
 
-TEST_P(SyslogRsyslogTest, ReceiverRecordsExactlyTheLinesSent) {
+class SyslogRsyslogTransportTest : public SyslogRsyslogTest, public testing::WithParamInterface<TRsyslogCase> {};
+
+TEST_P(SyslogRsyslogTransportTest, ReceiverRecordsExactlyTheLinesSent) {
   const TRsyslogCase& c = GetParam();
   TSysLogSender sender("127.0.0.1", FRsyslog->Port(c.Input), c.Transport, c.Delimiter, "rsyslog", {});
   ASSERT_TRUE(sender.ThreadStart(false, INFINITE));
@@ -67,6 +69,34 @@ TEST_P(SyslogRsyslogTest, ReceiverRecordsExactlyTheLinesSent) {
   EXPECT_EQ(sender.Counts().Sent, texts.size());
 }
 
+TEST_F(SyslogRsyslogTest, MessagesSentWhileTheReceiverWasDownArriveWhenItIsBack) {
+  FRsyslog->Stop();
+  TSysLogSenderTuning tuning;
+  tuning.RetryInitialMilliseconds = 20;
+  tuning.RetryMaxMilliseconds = 100;
+  TSysLogSender sender("127.0.0.1", FRsyslog->Port(TRsyslogRunner::TInput::Tcp), TSysLogTransport::sltTCP,
+                       TSyslogDelimiter::sdlNone, "rsyslog", {}, std::move(tuning));
+  ASSERT_TRUE(sender.ThreadStart(false, INFINITE));
+
+  TSysLogSender::TMessageList batch;
+  for (const char* text : {"<14>one", "<14>two", "<14>three"}) {
+    auto message = std::make_unique<TBSDSysLogMessage>();
+    message->SetSendMessageOnly(true);
+    message->SetMessageContent(text);
+    batch.push_back(std::move(message));
+  }
+  sender.AddMessageBatch(std::move(batch));
+  ASSERT_TRUE(test::WaitUntil([&] { return sender.Counts().FailedAttempts >= 2; }));
+  EXPECT_EQ(sender.Counts().Sent, 0u);
+
+  FRsyslog->Restart();
+  ASSERT_TRUE(FRsyslog->WaitForLines(TRsyslogRunner::TInput::Tcp, 3));
+  EXPECT_EQ(FRsyslog->Lines(TRsyslogRunner::TInput::Tcp),
+            (std::vector<std::string>{"<14>one", "<14>two", "<14>three"}));
+  EXPECT_EQ(sender.Counts().Sent, 3u);
+  EXPECT_EQ(sender.Counts().Dropped, 0u);
+}
+
 const TRsyslogCase RsyslogCases[] = {
     {"Udp", TSysLogTransport::sltUDP, TSyslogDelimiter::sdlNone, TRsyslogRunner::TInput::Udp},
     {"TcpLf", TSysLogTransport::sltTCP, TSyslogDelimiter::sdlLineFeed, TRsyslogRunner::TInput::Tcp},
@@ -75,7 +105,7 @@ const TRsyslogCase RsyslogCases[] = {
     {"Tls12OctetCounting", TSysLogTransport::sltTLSv1_2, TSyslogDelimiter::sdlNone, TRsyslogRunner::TInput::Tls},
 };
 
-INSTANTIATE_TEST_SUITE_P(Transports, SyslogRsyslogTest, testing::ValuesIn(RsyslogCases),
+INSTANTIATE_TEST_SUITE_P(Transports, SyslogRsyslogTransportTest, testing::ValuesIn(RsyslogCases),
                          [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 }  // namespace

@@ -84,8 +84,13 @@ TRsyslogRunner::TRsyslogRunner(const std::filesystem::path& AFolder, const TTest
     : FFolder(AFolder), FCertificate(ACertificate) {
   std::filesystem::create_directories(FFolder / "work");
   for (int attempt = 0; attempt < StartAttempts; ++attempt)
-    if (Start()) return;
+    if (Start(true)) return;
   throw std::runtime_error("rsyslogd did not come up:\n" + ReadAll(FFolder / "rsyslogd.out"));
+}
+
+void TRsyslogRunner::Restart() {
+  Stop();
+  if (!Start(false)) throw std::runtime_error("rsyslogd did not come back:\n" + ReadAll(FFolder / "rsyslogd.out"));
 }
 
 TRsyslogRunner::~TRsyslogRunner() { Stop(); }
@@ -97,11 +102,13 @@ std::filesystem::path TRsyslogRunner::OutputFile(TInput AInput) const {
   return FFolder / names[static_cast<int>(AInput)];
 }
 
-bool TRsyslogRunner::Start() {
-  FPorts[0] = FreePort(SOCK_DGRAM);
-  FPorts[1] = FreePort(SOCK_STREAM);
-  do FPorts[2] = FreePort(SOCK_STREAM);
-  while (FPorts[2] == FPorts[1]);
+bool TRsyslogRunner::Start(bool ANewPorts) {
+  if (ANewPorts) {
+    FPorts[0] = FreePort(SOCK_DGRAM);
+    FPorts[1] = FreePort(SOCK_STREAM);
+    do FPorts[2] = FreePort(SOCK_STREAM);
+    while (FPorts[2] == FPorts[1]);
+  }
 
   const auto config = FFolder / "rsyslog.conf";
   {

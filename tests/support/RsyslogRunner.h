@@ -43,9 +43,13 @@ class TRsyslogRunner {
                                                       std::chrono::milliseconds ATimeout = std::chrono::seconds(30));
   // Stops rsyslogd with SIGTERM and waits for it (SIGKILL after a while).
   void Stop();
+  // Starts a stopped rsyslogd again on the same ports (a receiver that comes
+  // back); what it records is appended to what it recorded before. Throws
+  // std::runtime_error when it does not come up.
+  void Restart();
 
  private:
-  bool Start();
+  bool Start(bool ANewPorts);
   std::filesystem::path OutputFile(TInput AInput) const;
 
   const std::filesystem::path FFolder;

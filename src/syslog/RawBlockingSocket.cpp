@@ -8,26 +8,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
 #include "support/Log.h"
+#include "support/Utilities.h"
 
 namespace zor {
 
 namespace {
-
-std::string FormatText(const char* AFormat, ...) __attribute__((format(printf, 1, 2)));
-std::string FormatText(const char* AFormat, ...) {
-  char buffer[1024];
-  va_list args;
-  va_start(args, AFormat);
-  std::vsnprintf(buffer, sizeof buffer, AFormat, args);
-  va_end(args);
-  return buffer;
-}
 
 timeval ToTimeval(uint32_t AMilliseconds) {
   timeval result{};
@@ -74,14 +63,14 @@ bool TRawBlockingSocket::InitSocket(int AProtocol, int ASocketType) {
   if (lookup != 0) {
     const int error = lookup == EAI_SYSTEM ? errno : lookup;
     SetLastError(lookup == EAI_SYSTEM ? errno : EHOSTUNREACH);
-    LogFatal(FormatText("GetHostByName failed with error code %d: %s", error,
+    LogFatal(TUtilities::Format("GetHostByName failed with error code %d: %s", error,
                         lookup == EAI_SYSTEM ? std::strerror(error) : gai_strerror(lookup)));
     return false;
   }
   if (found == nullptr || found->ai_addrlen > sizeof FAddress) {
     if (found != nullptr) freeaddrinfo(found);
     SetLastError(EHOSTUNREACH);
-    LogFatal(FormatText("No IP Address found for host %s", Host().c_str()));
+    LogFatal(TUtilities::Format("No IP Address found for host %s", Host().c_str()));
     return false;
   }
   std::memcpy(&FAddress, found->ai_addr, found->ai_addrlen);
@@ -96,7 +85,7 @@ bool TRawBlockingSocket::CreateSocket() {
   if (fd < 0) {
     SetLastError(errno);
     FSocket.Close();
-    LogFatal(FormatText("Socket Failed. Error Code: %d. %s", LastError(), std::strerror(LastError())));
+    LogFatal(TUtilities::Format("Socket Failed. Error Code: %d. %s", LastError(), std::strerror(LastError())));
     return false;
   }
   FSocket.Reset(fd);
@@ -123,7 +112,7 @@ bool TRawBlockingSocket::ConnectSocket() {
     // next attempt with a fresh one.
     FSocket.Close();
     FConnected = false;
-    LogFatal(FormatText("Connect Failed. Error Code: %d. %s", LastError(), std::strerror(LastError())));
+    LogFatal(TUtilities::Format("Connect Failed. Error Code: %d. %s", LastError(), std::strerror(LastError())));
     return false;
   }
   FConnected = true;

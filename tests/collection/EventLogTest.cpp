@@ -303,6 +303,16 @@ TEST(EventLogTest, FailuresKeepTheTextAndWhatWasReadBefore) {
   }
 }
 
+TEST(EventLogTest, AMegabyteNumberFailsWithABoundedMessage) {
+  TEventLog event;
+  try {
+    event.Reset(EventWithSystem("<Level>" + std::string(1 << 20, '7') + "</Level>"));
+    FAIL() << "no error";
+  } catch (const EConvertError& e) {
+    EXPECT_LT(std::string(e.what()).size(), 200u);
+  }
+}
+
 TEST(EventLogTest, ABadTimeFailsTheReset) {
   TEventLog event;
   EXPECT_THROW(event.Reset(EventWithSystem("<TimeCreated SystemTime='yesterday'/>")), EConvertError);

@@ -46,6 +46,12 @@ constexpr int MaxElementDepth = 256;    // elements inside each other in one str
 constexpr uint64_t MaxOps = 1u << 22;   // operations executed per record
 constexpr size_t MaxText = 16u << 20;   // text per record
 
+// A u16 character count followed by that many UTF-16 code units.
+std::pair<const uint8_t*, uint16_t> CountedText(TByteCursor& ACursor, const char* AWhat) {
+  const uint16_t count = ACursor.U16(AWhat);
+  return {ACursor.Take(2 * size_t{count}, AWhat), count};
+}
+
 std::string Hex(uint64_t AValue) {
   char buf[24] = "0x";
   return std::string(buf, std::to_chars(buf + 2, buf + sizeof buf, AValue, 16).ptr);
@@ -120,19 +126,25 @@ size_t TBinXmlRenderer::Push(TProgram& AProgram, TOp AOp) {
   return AProgram.Ops.size() - 1;
 }
 
-void TBinXmlRenderer::SkipInstance(TByteCursor& ACursor) {
+TBinXmlRenderer::TInstanceHeader TBinXmlRenderer::ReadInstanceHeader(TByteCursor& ACursor) {
   ACursor.Skip(2, "template instance token");
   ACursor.U32("template identifier");
   const uint32_t definition = ACursor.U32("template definition offset");
+  // The first instance in a chunk carries the definition inline, right here.
   if (definition == ACursor.Pos()) {
     ACursor.Skip(20, "template definition header");
     ACursor.Skip(ACursor.U32("template definition size"), "template definition");
   }
   const uint32_t count = ACursor.U32("substitution value count");
-  if (count > ACursor.Remaining() / 4) Fail(ACursor.Pos(), "substitution value count", "at most " + std::to_string(ACursor.Remaining() / 4), std::to_string(count));
-  const uint8_t* descriptors = ACursor.Take(4 * size_t{count}, "substitution descriptors");
+  if (count > ACursor.Remaining() / 4)
+    Fail(ACursor.Pos(), "substitution value count", "at most " + std::to_string(ACursor.Remaining() / 4), std::to_string(count));
+  return TInstanceHeader{definition, ACursor.Take(4 * size_t{count}, "substitution descriptors"), count};
+}
+
+void TBinXmlRenderer::SkipInstance(TByteCursor& ACursor) {
+  const TInstanceHeader header = ReadInstanceHeader(ACursor);
   size_t total = 0;
-  for (uint32_t i = 0; i < count; ++i) total += LoadU16(descriptors + 4 * i);
+  for (uint32_t i = 0; i < header.Count; ++i) total += LoadU16(header.Descriptors + 4 * i);
   ACursor.Skip(total, "substitution values");
 }
 
@@ -150,8 +162,7 @@ bool TBinXmlRenderer::CompileCommon(TProgram& AProgram, TByteCursor& ACursor, bo
   switch (token & TokenMask) {
     case TokValue: {
       ACursor.Skip(2, "value text token");
-      const uint16_t count = ACursor.U16("value text length");
-      const uint8_t* chars = ACursor.Take(2 * size_t{count}, "value text");
+      const auto [chars, count] = CountedText(ACursor, "value text");
       FTmp.Clear();
       AppendUtf16(FTmp, chars, count, context);
       EmitText(AProgram, FTmp.View());
@@ -213,8 +224,7 @@ void TBinXmlRenderer::CompileContent(TProgram& AProgram, TByteCursor& ACursor, b
         break;
       case TokCData: {
         ACursor.Skip(1, "CDATA token");
-        const uint16_t count = ACursor.U16("CDATA length");
-        const uint8_t* chars = ACursor.Take(2 * size_t{count}, "CDATA text");
+        const auto [chars, count] = CountedText(ACursor, "CDATA text");
         FTmp.Clear();
         FTmp.Append("<![CDATA[");
         AppendUtf16Raw(FTmp, chars, count);
@@ -229,8 +239,7 @@ void TBinXmlRenderer::CompileContent(TProgram& AProgram, TByteCursor& ACursor, b
         EmitText(AProgram, name);
         if (!ACursor.AtEnd() && (ACursor.Peek("token") & TokenMask) == TokPIData) {
           ACursor.Skip(1, "processing instruction data token");
-          const uint16_t count = ACursor.U16("processing instruction data length");
-          const uint8_t* chars = ACursor.Take(2 * size_t{count}, "processing instruction data");
+          const auto [chars, count] = CountedText(ACursor, "processing instruction data");
           FTmp.Clear();
           FTmp.Push(' ');
           AppendUtf16Raw(FTmp, chars, count);
@@ -350,18 +359,10 @@ void TBinXmlRenderer::RenderStream(size_t ABegin, size_t AEnd, int ADepth) {
 size_t TBinXmlRenderer::RenderInstance(size_t ABegin, size_t AEnd, int ADepth) {
   if (ADepth > MaxNesting) Fail(ABegin, "template nesting", "at most " + std::to_string(MaxNesting) + " levels", "deeper");
   TByteCursor cursor(FChunk, ABegin, AEnd, FFileOffset);
-  cursor.Skip(2, "template instance token");
-  cursor.U32("template identifier");
-  const size_t at = cursor.Pos();
-  const uint32_t definition = cursor.U32("template definition offset");
-  if (definition == cursor.Pos()) {
-    cursor.Skip(20, "template definition header");
-    cursor.Skip(cursor.U32("template definition size"), "template definition");
-  }
-  const TProgram& program = Template(definition, at);
-  const uint32_t count = cursor.U32("substitution value count");
-  if (count > cursor.Remaining() / 4) Fail(cursor.Pos(), "substitution value count", "at most " + std::to_string(cursor.Remaining() / 4), std::to_string(count));
-  const uint8_t* descriptors = cursor.Take(4 * size_t{count}, "substitution descriptors");
+  const TInstanceHeader header = ReadInstanceHeader(cursor);
+  const uint8_t* descriptors = header.Descriptors;
+  const uint32_t count = header.Count;
+  const TProgram& program = Template(header.Definition, ABegin);
   const size_t base = FValues.size();
   FValues.resize(base + count);
   for (uint32_t i = 0; i < count; ++i) {

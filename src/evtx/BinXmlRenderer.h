@@ -78,6 +78,13 @@ class TBinXmlRenderer {
   void CompileAttribute(TProgram& AProgram, TByteCursor& ACursor, size_t AAttributesEnd);
   bool CompileCommon(TProgram& AProgram, TByteCursor& ACursor, bool AAttribute, int AOwner);
   const std::string& Name(TByteCursor& ACursor);
+  struct TInstanceHeader {
+    uint32_t Definition;         // chunk offset of the template definition
+    const uint8_t* Descriptors;  // Count descriptors of 4 bytes: size, type, 0
+    uint32_t Count;
+  };
+  // Reads a template instance up to its values.
+  TInstanceHeader ReadInstanceHeader(TByteCursor& ACursor);
   void SkipInstance(TByteCursor& ACursor);
   static void EmitText(TProgram& AProgram, std::string_view AText);
   static size_t Push(TProgram& AProgram, TOp AOp);

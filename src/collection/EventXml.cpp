@@ -1,5 +1,7 @@
 #include "collection/EventXml.h"
 
+#include <limits>
+
 namespace zor::eventxml {
 
 namespace {
@@ -14,6 +16,36 @@ std::string Quoted(std::string_view AText) {
   return result;
 }
 
+// Plain decimal digits, the form every number of a rendered event takes, are
+// converted here without a temporary string; any other text goes through the
+// system's conversion, which gives the same value for plain digits.
+bool TryPlainDigits(std::string_view AText, int64_t AMax, int64_t& AValue) {
+  // 18 digits always fit in 64 bits.
+  if (AText.empty() || AText.size() > 18) return false;
+  int64_t value = 0;
+  for (const char c : AText) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value > AMax) return false;
+  AValue = value;
+  return true;
+}
+
+bool TryInt32(std::string_view AText, int32_t& AValue) {
+  int64_t value = 0;
+  if (TryPlainDigits(AText, std::numeric_limits<int32_t>::max(), value)) {
+    AValue = static_cast<int32_t>(value);
+    return true;
+  }
+  return TUtilities::TryStrToInt(std::string(AText), AValue);
+}
+
+bool TryInt64(std::string_view AText, int64_t& AValue) {
+  return TryPlainDigits(AText, std::numeric_limits<int64_t>::max(), AValue) ||
+         TUtilities::TryStrToInt64(std::string(AText), AValue);
+}
+
 [[noreturn]] void ThrowNotAnInteger(std::string_view AText, const char* AWhat) {
   throw EConvertError(std::string(AWhat) + ": " + Quoted(AText) + " is not a valid integer value");
 }
@@ -22,24 +54,24 @@ std::string Quoted(std::string_view AText) {
 
 int32_t ToInt32(std::string_view AText, const char* AWhat) {
   int32_t value = 0;
-  if (!TUtilities::TryStrToInt(std::string(AText), value)) ThrowNotAnInteger(AText, AWhat);
+  if (!TryInt32(AText, value)) ThrowNotAnInteger(AText, AWhat);
   return value;
 }
 
 int64_t ToInt64(std::string_view AText, const char* AWhat) {
   int64_t value = 0;
-  if (!TUtilities::TryStrToInt64(std::string(AText), value)) ThrowNotAnInteger(AText, AWhat);
+  if (!TryInt64(AText, value)) ThrowNotAnInteger(AText, AWhat);
   return value;
 }
 
 int32_t ToInt32OrMinusOne(std::string_view AText) {
   int32_t value = 0;
-  return TUtilities::TryStrToInt(std::string(AText), value) ? value : -1;
+  return TryInt32(AText, value) ? value : -1;
 }
 
 int64_t ToInt64OrMinusOne(std::string_view AText) {
   int64_t value = 0;
-  return TUtilities::TryStrToInt64(std::string(AText), value) ? value : -1;
+  return TryInt64(AText, value) ? value : -1;
 }
 
 std::string WithoutFirstAndLast(std::string_view AText) {

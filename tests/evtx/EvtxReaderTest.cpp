@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <regex>
@@ -346,6 +347,41 @@ TEST_F(EvtxDamageTest, RefreshContinuesAGrowingFile) {
   std::filesystem::remove(path);
   EXPECT_THROW(reader.Refresh(), EEvtxFileError);
   EXPECT_EQ(reader.LastRecordId(), FClean.Ids.back());
+}
+
+// The dump command: one record per line, the count on standard error.
+TEST(EvtxReaderTest, DumpWritesOneRecordPerLine) {
+  test::TempDir dir;
+  auto dump = [&](const std::string& AFile) {
+    const std::string command = std::string(ZOR_BINARY) + " dump '" + AFile + "' > '" + (dir / "out").string() +
+                                "' 2> '" + (dir / "err").string() + "'";
+    return std::system(command.c_str());
+  };
+  auto lines = [&](const char* AName) {
+    std::ifstream in(dir / AName);
+    std::vector<std::string> result;
+    for (std::string line; std::getline(in, line);) result.push_back(line);
+    return result;
+  };
+  ASSERT_EQ(dump(SamplesDir + "dbc_powershell_obfuscation_many.evtx"), 0);
+  const std::vector<std::string> out = lines("out");
+  EXPECT_EQ(out.size(), 302u);
+  EXPECT_GT(std::count_if(out.begin(), out.end(),
+                          [](const std::string& l) { return l.find("&#13;&#10;") != std::string::npos; }),
+            100)
+      << "script blocks span lines";
+  EXPECT_EQ(lines("err"), std::vector<std::string>{"302 records"});
+
+  ASSERT_EQ(dump(SamplesDir + "pyevtx_system.evtx"), 0);
+  std::ifstream windows(SamplesDir + "pyevtx_system.windows.xml");
+  const std::vector<std::string> system = lines("out");
+  ASSERT_EQ(system.size(), 1601u);
+  std::string line;
+  for (size_t i = 0; std::getline(windows, line); ++i) EXPECT_EQ(system[i], line);
+
+  EXPECT_NE(dump(SamplesDir + "MANIFEST.md"), 0);
+  ASSERT_FALSE(lines("err").empty());
+  EXPECT_NE(lines("err")[0].find("not an EVTX file"), std::string::npos) << lines("err")[0];
 }
 
 TEST(EvtxReaderTest, AppendOneLineWritesLineBreaksAsReferences) {

@@ -38,7 +38,21 @@ void CreateFolderOf(const std::string& AFile) {
   std::error_code error;
   const std::filesystem::path folder = std::filesystem::path(AFile).parent_path();
   if (!folder.empty()) std::filesystem::create_directories(folder, error);
-  // A folder that cannot be made shows as a write failure of the first batch.
+  // A folder that cannot be made shows as the open failure that follows.
+}
+
+// Opens the log file for appending, creating it, and its folder when that is
+// missing (never made yet, or removed while the service runs).
+int OpenForAppend(const std::string& AFile) {
+  constexpr int Flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
+  int fd = ::open(AFile.c_str(), Flags, 0644);
+  if (fd < 0 && errno == ENOENT) {
+    CreateFolderOf(AFile);
+    fd = ::open(AFile.c_str(), Flags, 0644);
+  }
+  if (fd < 0)
+    throw EZorError(TUtilities::Format("Cannot open log file %s: %s", AFile.c_str(), std::strerror(errno)));
+  return fd;
 }
 
 std::string FormatArchiveStamp(TDateTime ATime) {
@@ -144,10 +158,10 @@ TFileLogger::TFileLogger(TMessageProc AMessageProc, const std::string& ALogFile,
       FClock(AClock ? std::move(AClock) : TLogClock(&TUtilities::Now)),
       FLogEvent(std::make_unique<TEvent>()) {
   if (FMessageProc) return;
-  const std::string file = !ALogFile.empty() ? ALogFile : ServicePaths().LogDir + "/" + DefaultFileName();
-  CreateFolderOf(file);
+  // The folder is made by the first write, so a program that never writes a
+  // line leaves no trace.
   TCriticalSectionGuard guard(FQueueLock);
-  FLogFile = file;
+  FLogFile = !ALogFile.empty() ? ALogFile : ServicePaths().LogDir + "/" + DefaultFileName();
 }
 
 TFileLogger::~TFileLogger() { (void)ThreadStop(true, INFINITE); }
@@ -158,7 +172,6 @@ std::string TFileLogger::LogFile() const {
 }
 
 void TFileLogger::SetLogFile(const std::string& AValue) {
-  CreateFolderOf(AValue);
   TCriticalSectionGuard guard(FQueueLock);
   FLogFile = AValue;
 }
@@ -277,9 +290,7 @@ void TFileLogger::Flush() {
   std::string body;
   for (const std::string& line : batch) AppendLine(body, line);
 
-  const int fd = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0)
-    throw EZorError(TUtilities::Format("Cannot open log file %s: %s", logFile.c_str(), std::strerror(errno)));
+  const int fd = OpenForAppend(logFile);
   try {
     struct stat info {};
     std::string head;

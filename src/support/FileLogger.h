@@ -49,7 +49,7 @@ class TFileLogger : public TCustomThread {
   // AMessageProc: when set, lines go to it instead of a file. ALogFile: the
   // file's full path; empty means the process-wide log folder (SetLogFolder,
   // else the service paths' log folder) and the program's name with ".log".
-  // The folder is created when missing; a failure shows at the first write.
+  // The folder is created by the first write that finds it missing.
   // AClock: empty means the local wall clock.
   explicit TFileLogger(TMessageProc AMessageProc = {}, const std::string& ALogFile = "", TLogClock AClock = {});
   ~TFileLogger() override;
@@ -57,7 +57,7 @@ class TFileLogger : public TCustomThread {
   [[nodiscard]] int Loglevel() const { return FLogLevel.load(std::memory_order_relaxed); }
   void SetLoglevel(int AValue) { FLogLevel.store(AValue, std::memory_order_relaxed); }
   [[nodiscard]] std::string LogFile() const EXCLUDES(FQueueLock);
-  // Later batches go to AValue; its folder is created when missing.
+  // Later batches go to AValue.
   void SetLogFile(const std::string& AValue) EXCLUDES(FQueueLock);
 
   // Queues AText at ALevel when the current level lets it through.

@@ -99,6 +99,19 @@ TEST_F(FileLoggerTest, AFileWithContentGetsNoMark) {
   EXPECT_EQ(bytes.find("\xFF\xFE"), std::string::npos);
 }
 
+TEST_F(FileLoggerTest, TheFolderIsMadeByTheFirstWriteAndAgainWhenRemoved) {
+  const fs::path folder = FDir / "a" / "b";
+  auto logger = MakeLogger(LOG_INFO, folder / "svc.log");
+  EXPECT_FALSE(fs::exists(folder));
+  for (const char* text : {"one", "two"}) {
+    logger->Log(LOG_INFO, text);
+    logger->Flush();
+    ASSERT_EQ(logger->GetCurrentLogContents().size(), 1u);
+    EXPECT_NE(logger->GetCurrentLogContents()[0].find(text), std::string::npos);
+    fs::remove_all(FDir / "a");
+  }
+}
+
 TEST_F(FileLoggerTest, LevelLetsThroughItsOwnAndMoreSevereLines) {
   const struct {
     int Level;

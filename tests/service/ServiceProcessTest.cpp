@@ -136,6 +136,17 @@ TEST_F(ServiceProcessTest, HangupReconfiguresFromTheFileAndAMissingFileLeavesThe
   EXPECT_EQ(service->WaitForExit(), 0) << service->StandardError();
 }
 
+TEST_F(ServiceProcessTest, TrainingModeIsAnnouncedAndABlankConfigServerCountsAsNone) {
+  WriteConfig("{\"trainingMode\": \"True\", \"trainingMsgInterval\": 30, \"configServer\": \" \\t \"}");
+  auto service = Start();
+  ASSERT_TRUE(LogHas("Event log manager started")) << service->StandardError();
+  EXPECT_TRUE(LogInOrder({" INFO  - Log Level Set To LOG_INFO\r\n", " INFO  - Starting In Training Mode\r\n",
+                          " INFO  - Training Mode Msg Interval = 30 seconds\r\n",
+                          " INFO  - No Config Server Found In File\r\n"}));
+  service->Signal(SIGTERM);
+  EXPECT_EQ(service->WaitForExit(), 0) << service->StandardError();
+}
+
 TEST_F(ServiceProcessTest, ASecondInstanceOnTheSameDataFolderIsRefused) {
   auto first = Start();
   ASSERT_TRUE(LogHas("Event log manager started")) << first->StandardError();

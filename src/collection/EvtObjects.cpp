@@ -87,27 +87,28 @@ TEvtBookmark::TParseResult TEvtBookmark::Parse(std::string_view AXml, std::uniqu
   return TParseResult::bprOk;
 }
 
+size_t TEvtBookmark::Place(const TEvtPosition& APosition) {
+  for (size_t i = 0; i < FEntries.size(); ++i)
+    if (SameChannelName(FEntries[i].Channel, APosition.Channel)) {
+      FEntries[i].RecordId = APosition.RecordId;
+      return i;
+    }
+  FEntries.push_back(APosition);
+  return FEntries.size() - 1;
+}
+
 void TEvtBookmark::Update(const TEvtEvent& AEvent) {
   TCriticalSectionGuard guard(FLock);
-  auto place = [&](const TEvtPosition& APosition) {
-    for (size_t i = 0; i < FEntries.size(); ++i)
-      if (SameChannelName(FEntries[i].Channel, APosition.Channel)) {
-        FEntries[i].RecordId = APosition.RecordId;
-        return i;
-      }
-    FEntries.push_back(APosition);
-    return FEntries.size() - 1;
-  };
   bool placedCurrent = false;
   for (const TEvtPosition& position : AEvent.Positions) {
     if (SameChannelName(position.Channel, AEvent.Channel)) {
-      FCurrent = place({AEvent.Channel, AEvent.RecordId});
+      FCurrent = Place({AEvent.Channel, AEvent.RecordId});
       placedCurrent = true;
     } else {
-      place(position);
+      Place(position);
     }
   }
-  if (!placedCurrent) FCurrent = place({AEvent.Channel, AEvent.RecordId});
+  if (!placedCurrent) FCurrent = Place({AEvent.Channel, AEvent.RecordId});
 }
 
 std::string TEvtBookmark::Render() {

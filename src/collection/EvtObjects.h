@@ -62,6 +62,9 @@ class TEvtBookmark final : public TEvtObject {
   std::optional<uint64_t> RecordIdOf(std::string_view AChannel) EXCLUDES(FLock);
 
  private:
+  // Sets AChannel's entry (added at the end when new); its index.
+  size_t Place(const TEvtPosition& APosition) REQUIRES(FLock);
+
   TCriticalSection FLock;
   std::vector<TEvtPosition> FEntries GUARDED_BY(FLock);
   size_t FCurrent GUARDED_BY(FLock) = SIZE_MAX;

@@ -86,7 +86,13 @@ class TEvtxSource final : public IRecordSource {
       if (!FReader->Next(record)) {
         // Nothing more as the file was last seen: look at it again once.
         if (refreshed || count > 0) break;
-        FReader->Refresh();
+        try {
+          FReader->Refresh();
+        } catch (const EEvtxFileError&) {
+          if (!Settling()) throw;
+          FReader.reset();  // opened afresh once the file is back
+          break;
+        }
         refreshed = true;
         continue;
       }
@@ -115,11 +121,20 @@ class TEvtxSource final : public IRecordSource {
     try {
       return std::make_unique<TEvtxReader>(FFile.string(), std::move(options));
     } catch (const EEvtxFileError&) {
-      // Gone again between looking and opening: no records now.
-      if (!IsFile(FFile)) return nullptr;
+      if (Settling()) return nullptr;
       throw;
     }
   }
+
+  // A file that is missing or shorter than its header is being replaced or
+  // written: no records now, and no error.
+  bool Settling() const {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(FFile, error);
+    return error || size < HeaderBytes;
+  }
+
+  static constexpr uintmax_t HeaderBytes = 4096;
 
   const std::filesystem::path FFile;
   std::unique_ptr<TEvtxReader> FReader;

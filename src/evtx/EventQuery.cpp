@@ -181,27 +181,24 @@ class TParser {
 
   std::unique_ptr<TExpr> ParseOr(int ADepth) {
     CheckDepth(ADepth);
-    auto left = ParseAnd(ADepth);
-    if (!IsKeyword(Peek(), "or")) return left;
-    auto node = std::make_unique<TExpr>();
-    node->Kind = TExprKind::Or;
-    node->Args.push_back(std::move(left));
-    while (IsKeyword(Peek(), "or")) {
-      Take();
-      node->Args.push_back(ParseAnd(ADepth));
-    }
-    return node;
+    return ParseChain(TExprKind::Or, "or", ADepth, &TParser::ParseAnd);
   }
 
   std::unique_ptr<TExpr> ParseAnd(int ADepth) {
-    auto left = ParseCompare(ADepth);
-    if (!IsKeyword(Peek(), "and")) return left;
+    return ParseChain(TExprKind::And, "and", ADepth, &TParser::ParseCompare);
+  }
+
+  // AOperand ( AKeyword AOperand )*, one node for the whole chain.
+  std::unique_ptr<TExpr> ParseChain(TExprKind AKind, const char* AKeyword, int ADepth,
+                                    std::unique_ptr<TExpr> (TParser::*AOperand)(int)) {
+    auto left = (this->*AOperand)(ADepth);
+    if (!IsKeyword(Peek(), AKeyword)) return left;
     auto node = std::make_unique<TExpr>();
-    node->Kind = TExprKind::And;
+    node->Kind = AKind;
     node->Args.push_back(std::move(left));
-    while (IsKeyword(Peek(), "and")) {
+    while (IsKeyword(Peek(), AKeyword)) {
       Take();
-      node->Args.push_back(ParseCompare(ADepth));
+      node->Args.push_back((this->*AOperand)(ADepth));
     }
     return node;
   }

@@ -209,8 +209,10 @@ TJSONValue Parse(std::string_view AText) {
     size_t line = 0;
     size_t column = 0;
     LineAndColumn(AText, tooDeep, line, column);
-    throw EJSONError("Invalid JSON at line " + std::to_string(line) + ", column " + std::to_string(column) +
-                     ": nesting deeper than " + std::to_string(MaxNestingDepth) + " levels");
+    char message[128];
+    std::snprintf(message, sizeof message, "Invalid JSON at line %zu, column %zu: nesting deeper than %d levels", line,
+                  column, MaxNestingDepth);
+    throw EJSONError(message);
   }
   try {
     return TJSONValue::parse(AText.begin(), AText.end());

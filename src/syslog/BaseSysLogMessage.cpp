@@ -4,7 +4,7 @@ namespace zor {
 
 void TBaseSysLogMessage::CheckSendToIndex(int AIndex) const {
   if (AIndex < 0 || AIndex >= SendToCount())
-    throw ESyslogError("List index out of bounds (" + std::to_string(AIndex) + ")");
+    throw ESyslogError(TUtilities::Format("List index out of bounds (%d)", AIndex));
 }
 
 const TDestinationHost& TBaseSysLogMessage::GetSendTo(int AIndex) const {

@@ -309,7 +309,7 @@ std::string TIETFSysLogMessage::ToString() const {
       .AddInteger("Facility", SyslogFacilityToInt(Facility()))
       .AddInteger("Severity", SyslogSeverityToInt(Severity()))
       .Add("TimeStamp", SyslogFields::FormatTime(FHeader.TimeStamp()))
-      .Add("Offset", std::to_string(minutes / 60) + ":" + std::to_string(std::llabs(minutes % 60)))
+      .Add("Offset", TUtilities::Format("%lld:%lld", static_cast<long long>(minutes / 60), std::llabs(minutes % 60)))
       .AddEscaped("MessageID", FHeader.MessageID())
       .AddEscaped("Version", FHeader.Version())
       .AddEscaped("SD", FStructuredData.EncodedData())

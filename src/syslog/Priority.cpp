@@ -1,9 +1,11 @@
 #include "syslog/Priority.h"
 
+#include "support/Utilities.h"
+
 namespace zor {
 
 void TPriority::SetPriority(int AValue) {
-  if (AValue < 0 || AValue > MaxSyslogPRI) throw ESyslogError("Invalid Syslog PRI: " + std::to_string(AValue));
+  if (AValue < 0 || AValue > MaxSyslogPRI) throw ESyslogError(TUtilities::Format("Invalid Syslog PRI: %d", AValue));
   FFacility = IntToSyslogFacility(AValue / 8);
   FSeverity = IntToSyslogSeverity(AValue % 8);
 }
@@ -11,7 +13,7 @@ void TPriority::SetPriority(int AValue) {
 std::string TPriority::ToString(bool AIncludeParentheses) const {
   // Both codes are clamped to their tables, so the PRI cannot exceed 191.
   const int pri = SyslogFacilityToInt(FFacility) * 8 + SyslogSeverityToInt(FSeverity);
-  return AIncludeParentheses ? "<" + std::to_string(pri) + ">" : std::to_string(pri);
+  return TUtilities::Format(AIncludeParentheses ? "<%d>" : "%d", pri);
 }
 
 std::unique_ptr<TJSONObject> TPriority::ToJSONObject() const {

@@ -40,13 +40,17 @@ void ForEachPiece(std::string_view AText, TEach AEach) {
 }
 
 void CheckIndex(int AIndex, int ACount) {
-  if (AIndex < 0 || AIndex >= ACount) throw ESyslogError("List index out of bounds (" + std::to_string(AIndex) + ")");
+  if (AIndex < 0 || AIndex >= ACount) throw ESyslogError(TUtilities::Format("List index out of bounds (%d)", AIndex));
 }
 
 }  // namespace
 
 std::string TStructuredData::ID() const {
-  return FEnterpriseNumber < 0 ? FName : FName + "@" + std::to_string(FEnterpriseNumber);
+  if (FEnterpriseNumber < 0) return FName;
+  std::string id = FName;
+  id += '@';
+  id += std::to_string(FEnterpriseNumber);
+  return id;
 }
 
 void TStructuredData::SetID(std::string_view AValue) {
@@ -78,7 +82,8 @@ const std::string& TStructuredData::GetParamValue(int AIndex) const {
 }
 
 std::string TStructuredData::EncodedValue() const {
-  std::string text = "[" + ID();
+  std::string text = "[";
+  text += ID();
   for (size_t i = 0; i < FStructuredDataParamNames.size(); ++i) {
     text += ' ';
     text += FStructuredDataParamNames[i];
@@ -117,7 +122,10 @@ std::string TStructuredData::NameValueList() const {
   std::string text;
   for (size_t i = 0; i < FStructuredDataParamNames.size(); ++i) {
     if (i > 0) text += ' ';
-    text += FStructuredDataParamNames[i] + "=\"" + FStructuredDataParamValues[i] + "\"";
+    text += FStructuredDataParamNames[i];
+    text += "=\"";
+    text += FStructuredDataParamValues[i];
+    text += '"';
   }
   return text;
 }

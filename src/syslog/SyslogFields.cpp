@@ -117,7 +117,7 @@ size_t ReadPRI(std::string_view ALine, TBaseSysLogMessage& AMessage) {
   const std::string_view text = close == 0 ? std::string_view() : ALine.substr(1, close - 1);
   int64_t pri = -1;
   if (!TryDecimal(text, pri) || pri < 0) throw ESyslogError("Invlaid Priority: " + std::string(text));
-  if (pri > MaxSyslogPRI) throw ESyslogError("Invalid Syslog PRI: " + std::to_string(pri));
+  if (pri > MaxSyslogPRI) throw ESyslogError(TUtilities::Format("Invalid Syslog PRI: %lld", static_cast<long long>(pri)));
   AMessage.SetPriority(static_cast<int>(pri));
   return close + 1;
 }

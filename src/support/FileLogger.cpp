@@ -82,7 +82,25 @@ void AppendUtf16Le(std::string& AOut, const std::u16string& AText) {
   }
 }
 
-void AppendLine(std::string& AOut, const std::string& ALine) { AppendUtf16Le(AOut, TUtilities::Utf8ToUtf16(ALine + "\r\n")); }
+// Appends ALine and CR LF as UTF-16 LE. Log lines are mostly ASCII: that part
+// is widened in place, the rest goes through the full conversion.
+void AppendLine(std::string& AOut, const std::string& ALine) {
+  size_t ascii = 0;
+  while (ascii < ALine.size() && static_cast<unsigned char>(ALine[ascii]) < 0x80) ++ascii;
+  size_t at = AOut.size();
+  AOut.resize(at + ascii * 2);
+  for (size_t i = 0; i < ascii; ++i) {
+    AOut[at++] = ALine[i];
+    AOut[at++] = '\0';
+  }
+  if (ascii < ALine.size()) AppendUtf16Le(AOut, TUtilities::Utf8ToUtf16(ALine.substr(ascii)));
+  AOut.append("\r\0\n\0", 4);
+}
+
+char* PutDigits(char* AOut, int AValue, int ADigits) {
+  for (int i = ADigits - 1; i >= 0; --i, AValue /= 10) AOut[i] = static_cast<char>('0' + AValue % 10);
+  return AOut + ADigits;
+}
 
 void WriteAll(int AFd, const std::string& AData, const std::string& AFile) {
   size_t done = 0;
@@ -181,13 +199,34 @@ const char* TFileLogger::LevelTag(int ALevel) { return ALevel >= 1 && ALevel <= 
 std::string TFileLogger::FormatLogLine(TDateTime ATime, uint32_t AThreadId, int ALevel, const std::string& AText) {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, ms = 0;
   TUtilities::DecodeDateTime(ATime, year, month, day, hour, minute, second, ms);
-  char prefix[64];
-  const int length = std::snprintf(prefix, sizeof prefix, "%.4d-%s-%.2d %.2d:%.2d:%.2d.%.3d [0x%.8X]%s", year,
-                                   TUtilities::ShortMonthName(month), day, hour, minute, second, ms,
-                                   static_cast<unsigned>(AThreadId), LevelTag(ALevel));
+  // "YYYY-MMM-DD hh:nn:ss.zzz [0xTTTTTTTT]", built by hand: this runs on every
+  // caller's thread for every line.
+  char prefix[40];
+  char* p = PutDigits(prefix, year < 0 ? 0 : year % 10000, 4);
+  *p++ = '-';
+  const char* monthName = TUtilities::ShortMonthName(month);
+  for (int i = 0; i < 3; ++i) *p++ = monthName[0] != '\0' ? monthName[i] : '?';
+  *p++ = '-';
+  p = PutDigits(p, day, 2);
+  *p++ = ' ';
+  p = PutDigits(p, hour, 2);
+  *p++ = ':';
+  p = PutDigits(p, minute, 2);
+  *p++ = ':';
+  p = PutDigits(p, second, 2);
+  *p++ = '.';
+  p = PutDigits(p, ms, 3);
+  std::memcpy(p, " [0x", 4);
+  p += 4;
+  static constexpr char Hex[] = "0123456789ABCDEF";
+  for (int shift = 28; shift >= 0; shift -= 4) *p++ = Hex[(AThreadId >> shift) & 0xF];
+  *p++ = ']';
+  const char* tag = LevelTag(ALevel);
+  const size_t tagLength = std::strlen(tag);
   std::string line;
-  line.reserve(static_cast<size_t>(length) + AText.size());
-  line.append(prefix, static_cast<size_t>(length));
+  line.reserve(static_cast<size_t>(p - prefix) + tagLength + AText.size());
+  line.append(prefix, static_cast<size_t>(p - prefix));
+  line.append(tag, tagLength);
   line.append(AText);
   return line;
 }

@@ -475,6 +475,16 @@ TEST_F(WinEvtTest, ClosingASubscriptionWhileAnotherThreadReadsIsSafe) {
   EXPECT_TRUE(closed);
 }
 
+TEST(WinEvtLoadTest, ConcurrentLoadsShareOneInstance) {
+  TWinEvt* loaded[2] = {};
+  std::thread other([&] { loaded[1] = TWinEvt::Load(); });
+  loaded[0] = TWinEvt::Load();
+  other.join();
+  EXPECT_NE(loaded[0], nullptr);
+  EXPECT_EQ(loaded[0], loaded[1]);
+  EXPECT_EQ(TWinEvt::Load(), loaded[0]);
+}
+
 class ChannelWatcherTest : public testing::Test {
  protected:
   test::TempDir FDir;

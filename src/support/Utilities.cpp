@@ -60,7 +60,17 @@ struct TDayAndTime {
   int64_t Ms;
 };
 
+// The first and the day after the last day the model can hold (0001-01-01,
+// 10000-01-01).
+constexpr double FirstDay = -693593;
+constexpr double EndDay = 2958466;
+
 TDayAndTime Split(TDateTime AValue) {
+  // A value from nowhere (NaN, far out of range) is clamped rather than
+  // overflowing the integer conversions below.
+  if (!std::isfinite(AValue)) AValue = 0;
+  if (AValue <= FirstDay - 1) AValue = FirstDay;  // day -693593 runs down to -693593.99...
+  if (AValue >= EndDay) AValue = EndDay - 1.0 / MsPerDay;
   double whole = std::trunc(AValue);
   int64_t ms = std::llround(std::fabs(AValue - whole) * MsPerDay);
   if (ms >= MsPerDay) {

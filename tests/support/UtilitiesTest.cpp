@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -66,6 +67,12 @@ TEST(DateTimeModel, SerialNumbersMatchTheDayCountSince18991230) {
 
   EXPECT_EQ(TUtilities::DateTimeToUnixMs(TUtilities::EncodeDateTime(1970, 1, 2, 0, 0, 1, 500)), 86401500);
   ExpectFields(TUtilities::UnixMsToDateTime(-1), {1969, 12, 31, 23, 59, 59, 999});
+
+  // Values outside the model are clamped to its ends, never undefined.
+  ExpectFields(1e300, {9999, 12, 31, 23, 59, 59, 999});
+  ExpectFields(-1e300, {1, 1, 1, 0, 0, 0, 0});
+  ExpectFields(TUtilities::EncodeDateTime(1, 1, 1, 12, 0, 0, 0), {1, 1, 1, 12, 0, 0, 0});
+  ExpectFields(std::nan(""), {1899, 12, 30, 0, 0, 0, 0});
 
   TDateTime unused = 0;
   EXPECT_FALSE(TUtilities::TryEncodeDateTime(2023, 2, 29, 0, 0, 0, 0, unused));

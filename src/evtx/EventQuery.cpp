@@ -473,16 +473,6 @@ bool ReadDigits(std::string_view AText, size_t APos, size_t ACount, int& AValue)
   return true;
 }
 
-// Days from 1970-01-01 to the civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t AYear, unsigned AMonth, unsigned ADay) {
-  AYear -= AMonth <= 2;
-  const int64_t era = (AYear >= 0 ? AYear : AYear - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(AYear - era * 400);
-  const unsigned doy = (153 * (AMonth + (AMonth > 2 ? -3 : 9)) + 2) / 5 + ADay - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
 // "YYYY-MM-DDThh:mm:ss[.fraction][Z]" as 100 ns ticks since 1970 (UTC).
 // Fraction digits beyond the seventh are dropped.
 std::optional<int64_t> ToInstant(std::string_view AText) {
@@ -510,7 +500,10 @@ std::optional<int64_t> ToInstant(std::string_view AText) {
   }
   if (i < AText.size() && AText[i] == 'Z') ++i;
   if (i != AText.size()) return std::nullopt;
-  const int64_t seconds = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+  const std::chrono::year_month_day date{std::chrono::year(year), std::chrono::month(static_cast<unsigned>(month)),
+                                        std::chrono::day(static_cast<unsigned>(day))};
+  if (!date.ok()) return std::nullopt;
+  const int64_t seconds = static_cast<int64_t>(std::chrono::sys_days(date).time_since_epoch().count()) * 86400 +
                           hour * 3600 + minute * 60 + second;
   return seconds * 10'000'000 + fraction;
 }

@@ -126,6 +126,7 @@ const TMatchCase kMatchCases[] = {
     {"*[System[TimeCreated[@SystemTime>='2024-03-01T00:00:00.000Z' and @SystemTime<='2024-03-01T23:59:59.999Z']]]",
      "E4", false},
     {"*[System[TimeCreated[@SystemTime='2024-03-01T10:05:00Z']]]", "E2", true},
+    {"*[System[TimeCreated[@SystemTime>='2024-02-30T00:00:00Z']]]", "E1", false},  // no such day
     {"*[System[TimeCreated[timediff(@SystemTime) <= 86400000]]]", "E1", true},
     {"*[System[TimeCreated[timediff(@SystemTime) <= 86400000]]]", "E4", false},
     {"*[System[TimeCreated[timediff(@SystemTime) <= 3600000]]]", "E1", false},

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <regex>
 #include <thread>
 
@@ -311,6 +312,50 @@ TEST(ProcessLogger, GlobalFunctionsReachTheFileInTheChosenFolder) {
   const std::u16string expected = TUtilities::Utf8ToUtf16(" DEBUG - last words\r\n");
   EXPECT_NE(bytes.find(std::string(reinterpret_cast<const char*>(expected.data()), expected.size() * 2)),
             std::string::npos);
+}
+
+}  // namespace
+}  // namespace zor
+
+namespace zor {
+namespace {
+
+// The child process logs and exits without closing the log: the exit handler
+// must still hand every queued line over. The child's sink is slow (a
+// millisecond a line), so lines are still queued when it exits.
+TEST(ProcessLoggerDeathTest, LinesLoggedJustBeforeExitAreWritten) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // The child runs this body again from the start: it takes the parent's
+  // folder from the environment.
+  constexpr const char* FolderVariable = "ZOR_TEST_EXIT_LOG_DIR";
+  std::optional<test::TempDir> dir;
+  std::string folder;
+  if (const char* inherited = std::getenv(FolderVariable)) {
+    folder = inherited;
+  } else {
+    dir.emplace();
+    folder = dir->Path().string();
+    setenv(FolderVariable, folder.c_str(), 1);
+  }
+  const std::string sink = folder + "/sink.txt";
+  EXPECT_EXIT(
+      {
+        TFileLogger::SetFileLogLevel(LOG_INFO, [&](const std::string& ALine) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          std::ofstream(sink, std::ios::app) << ALine << "\n";
+        });
+        for (int i = 0; i < 100; ++i) LogInfo("line %d", i);
+        std::exit(3);
+      },
+      testing::ExitedWithCode(3), "");
+  unsetenv(FolderVariable);
+
+  std::ifstream in(sink);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 101u);
+  EXPECT_NE(lines[99].find(" INFO  - line 99"), std::string::npos);
+  EXPECT_NE(lines[100].find("Queue Processor Received Should Finish Event"), std::string::npos);
 }
 
 }  // namespace

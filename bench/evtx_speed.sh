@@ -8,9 +8,11 @@
 # from CPU time (user + system) and from wall time, since the machine may be
 # shared. Records are what our dump counts per pass.
 #
-# usage: bench/evtx_speed.sh [BINARY] [FILE...]
+# usage: [GROW_MIB=N] bench/evtx_speed.sh [BINARY] [FILE...]
 #   BINARY defaults to build/release/bin/zor-event-exporter; FILEs default to
-#   four samples of the shared sample set.
+#   four samples of the shared sample set. Small files measure mostly process
+#   start-up; GROW_MIB=N first grows each file to N MiB of its own chunks with
+#   the evtx_grow tool of the same build (BINARY/../../tests/evtx_grow).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 binary=${1:-build/release/bin/zor-event-exporter}
@@ -19,6 +21,17 @@ samples=${ZOR_SHARED_DIR:-../shared}/evtx-samples
 if (($#)); then files=("$@"); else
   files=("$samples/pyevtx_system.evtx" "$samples/mdec_security_firewall_disabled.evtx"
          "$samples/omer_sysmon.evtx" "$samples/dbc_application_many.evtx")
+fi
+if [[ -n ${GROW_MIB:-} ]]; then
+  grow=$(dirname "$binary")/../tests/evtx_grow
+  tmp=$(mktemp -d)
+  trap 'rm -rf "$tmp"' EXIT
+  grown=()
+  for f in "${files[@]}"; do
+    "$grow" "$f" "$tmp/$(basename "$f")" "$GROW_MIB" >/dev/null
+    grown+=("$tmp/$(basename "$f")")
+  done
+  files=("${grown[@]}")
 fi
 OURS_REPEAT=${OURS_REPEAT:-30}
 EVTXEXPORT_REPEAT=${EVTXEXPORT_REPEAT:-3}

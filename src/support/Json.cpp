@@ -218,6 +218,12 @@ TJSONValue Parse(std::string_view AText) {
     return TJSONValue::parse(AText.begin(), AText.end());
   } catch (const TJSONValue::parse_error& e) {
     throw EJSONError("Invalid JSON " + ParseErrorDetail(e.what()));
+  } catch (const TJSONValue::out_of_range& e) {
+    // A number too large for a double ("1e999") is not a parse error to the
+    // library, but it is one to us.
+    const std::string what = e.what();
+    const size_t at = what.find("] ");
+    throw EJSONError("Invalid JSON: " + (at == std::string::npos ? what : what.substr(at + 2)));
   }
 }
 

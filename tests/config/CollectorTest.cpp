@@ -213,6 +213,7 @@ TEST_F(CollectorTest, BadFilesFailWithAClearMessage) {
        "interfaces[0].syslogReceivers[1]: expected a JSON object, found number"},
       {"TooDeep", std::string(300, '[') + std::string(300, ']'), "nesting deeper"},
       {"NotUtf8", "{\"hostName\":\"\xFF\"}", "Invalid JSON"},
+      {"NumberTooLarge", R"({"id":1e999})", "Invalid JSON: number overflow"},
   };
   std::filesystem::create_directories(FDir / "Svc");
   for (const auto& c : cases) {

@@ -10,6 +10,8 @@ namespace zor {
 
 namespace {
 
+constexpr std::size_t MaxWrongKinds = 100;
+
 // Which configuration class an object at some place of the document is.
 enum class TObjectKind : uint8_t { okCollector, okReader, okSyslogReceiver, okBeatReceiver, okNone };
 
@@ -176,7 +178,8 @@ TConfigChecker::TResult TConfigChecker::CheckDocument(TJSONValue ADocument) {
   }
 
   // Load, mending each value of the wrong kind in turn. Every mend empties a
-  // value that was not empty of its kind, so this ends.
+  // value that was not empty of its kind, so this ends; each pass reads the
+  // whole document again, so a hostile file stops at MaxWrongKinds.
   for (;;) {
     auto collector = std::make_unique<TCollector>();
     try {
@@ -184,6 +187,10 @@ TConfigChecker::TResult TConfigChecker::CheckDocument(TJSONValue ADocument) {
       result.Effective = std::move(collector);
       break;
     } catch (const EConfigError& e) {
+      if (result.Problems.size() == MaxWrongKinds) {
+        result.Problems.emplace_back("more values of the wrong kind follow; checking stopped");
+        return result;
+      }
       result.Problems.emplace_back(e.what());
       if (!MendAt(document, e)) return result;
     }

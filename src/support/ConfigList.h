@@ -90,7 +90,10 @@ class TConfigList {
   // an equal item (TItem::AreEqual) somewhere in the second; order does not matter.
   [[nodiscard]] static bool AreEqual(const TConfigList& AList1, const TConfigList& AList2) {
     if (AList1.FList.size() != AList2.FList.size()) return false;
-    for (const auto& item : AList1.FList) {
+    for (std::size_t i = 0; i < AList1.FList.size(); ++i) {
+      const auto& item = AList1.FList[i];
+      // Lists usually keep their order: try the same position first.
+      if (TItem::AreEqual(*item, *AList2.FList[i])) continue;
       bool found = false;
       for (const auto& other : AList2.FList) {
         if (TItem::AreEqual(*item, *other)) {

@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <system_error>
 
 namespace zor::TextFile {
 
@@ -90,6 +92,8 @@ std::string DecodeText(std::string_view AData) {
 }
 
 std::string ReadText(const std::string& AFileName) {
+  std::error_code error;
+  if (std::filesystem::is_directory(AFileName, error)) throw ETextFileError("Cannot read " + AFileName + ": a folder");
   std::ifstream file(AFileName, std::ios::binary);
   if (!file) throw ETextFileError("Cannot open " + AFileName + ": " + SystemMessage(errno));
   std::string data;

@@ -106,6 +106,9 @@ TEST_F(CheckConfigTest, ReportsEveryProblemWithWhereItIs) {
 }
 
 TEST_F(CheckConfigTest, BadFilesFailWithoutCrashing) {
+  std::string manyWrongKinds = "{\"interfaces\":[1";
+  for (int i = 0; i < 10000; ++i) manyWrongKinds += ",1";
+  manyWrongKinds += "]}";
   const struct {
     const char* Name;
     std::string Bytes;
@@ -116,6 +119,7 @@ TEST_F(CheckConfigTest, BadFilesFailWithoutCrashing) {
       {"Truncated", R"({"interfaces":[{"name":)", "Invalid JSON at line 1"},
       {"TopLevelArray", R"([{"logLevel":5}])", "expected a JSON object at the top, found array"},
       {"TooDeep", std::string(1000, '[') + std::string(1000, ']'), "nesting deeper than"},
+      {"ManyWrongKinds", manyWrongKinds, "more values of the wrong kind follow; checking stopped"},
       {"Enormous", "{\"trainingMsg\":\"" + std::string(17 * 1024 * 1024, 'x') + "\"}", "larger than"},
   };
   for (const auto& c : cases) {

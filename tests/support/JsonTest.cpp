@@ -69,6 +69,7 @@ TEST(JsonParseTest, ErrorsCarryThePosition) {
   EXPECT_THROW((void)Json::Parse(""), EJSONError);
   EXPECT_THROW((void)Json::Parse("{} x"), EJSONError);
   EXPECT_THROW((void)Json::Parse("\"\xFF\""), EJSONError);  // strings must be UTF-8
+  EXPECT_THROW((void)Json::Parse("[1e999]"), EJSONError);    // beyond a double
 }
 
 TEST(JsonParseTest, BoundsNestingDepth) {

@@ -1,0 +1,41 @@
+#include "collection/EventLogMessageProcessor.h"
+
+#include <utility>
+
+#include "platform/CriticalSection.h"
+#include "support/Log.h"
+
+namespace zor {
+
+TEventLogMessageProcessor::TEventLogMessageProcessor(int32_t AProcessingThreadCount)
+    : FMessageQueue(std::make_unique<TProcessingBatchQueue>()),
+      FOutboundSyslogQueue(std::make_unique<TSyslogMessageQueue>()),
+      FOutboundBeatQueue(std::make_unique<TLogBeatQueue>()) {
+  TCriticalSectionGuard guard(FCriticalSection);
+  for (int32_t index = 0; index < AProcessingThreadCount; ++index) {
+    auto thread = std::make_unique<TProcessingThread>(index, FMessageQueue.get(), FOutboundSyslogQueue.get(),
+                                                      FOutboundBeatQueue.get());
+    if (!thread->ThreadStart(false, INFINITE)) LogError("[ProcessingThread %d] Could not be started", index);
+    FThreads.push_back(std::move(thread));
+  }
+}
+
+TEventLogMessageProcessor::~TEventLogMessageProcessor() {
+  std::vector<std::unique_ptr<TProcessingThread>> threads;
+  {
+    TCriticalSectionGuard guard(FCriticalSection);
+    threads.swap(FThreads);
+  }
+  // Tell every thread first, so that they finish side by side; then wait for
+  // each before the queues they use go.
+  for (auto& thread : threads) (void)thread->ThreadStop(false, INFINITE);
+  for (auto& thread : threads) (void)thread->ThreadStop(true, INFINITE);
+  threads.clear();
+}
+
+int32_t TEventLogMessageProcessor::ThreadCount() const {
+  TCriticalSectionGuard guard(FCriticalSection);
+  return static_cast<int32_t>(FThreads.size());
+}
+
+}  // namespace zor

@@ -1,0 +1,400 @@
+#include "collection/EventLogSubscriber.h"
+
+#include <pugixml.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <exception>
+#include <utility>
+
+#include "collection/EventLogMessageProcessor.h"
+#include "collection/ProcessingBatch.h"
+#include "support/Log.h"
+#include "support/Utilities.h"
+
+namespace zor {
+
+namespace {
+
+// The most event handles one EvtNext call is given, whatever "batchSize"
+// says: the array is allocated per pass, and a mistyped size must not take
+// gigabytes.
+constexpr int32_t MaxBatchSize = 1 << 20;
+
+bool IsBlank(const std::string& AText) {
+  return std::all_of(AText.begin(), AText.end(), [](char c) { return static_cast<unsigned char>(c) <= ' '; });
+}
+
+std::string LastErrorText(uint32_t ACode) { return TWinEvt::SysErrorMessage(ACode); }
+
+// Replaces every CR LF pair by one blank, then removes every remaining CR and LF.
+void StripNewLines(std::string& AText) {
+  std::string result;
+  result.reserve(AText.size());
+  for (size_t i = 0; i < AText.size(); ++i) {
+    const char c = AText[i];
+    if (c == '\r' && i + 1 < AText.size() && AText[i + 1] == '\n') {
+      result += ' ';
+      ++i;
+    } else if (c != '\r' && c != '\n') {
+      result += c;
+    }
+  }
+  AText.swap(result);
+}
+
+// The record id that bookmark XML AXml holds for channel AChannel (letter case
+// ignored), if any.
+std::optional<uint64_t> BookmarkedRecordId(const std::string& AXml, const std::string& AChannel) {
+  pugi::xml_document document;
+  if (!document.load_buffer(AXml.data(), AXml.size())) return std::nullopt;
+  for (const pugi::xml_node bookmark : document.child("BookmarkList").children("Bookmark")) {
+    const std::string channel = bookmark.attribute("Channel").as_string();
+    if (channel.size() != AChannel.size() ||
+        !std::equal(channel.begin(), channel.end(), AChannel.begin(),
+                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) ==
+                                                std::tolower(static_cast<unsigned char>(b)); }))
+      continue;
+    uint64_t id = 0;
+    const std::string text = bookmark.attribute("RecordId").as_string();
+    if (text.empty() || text.size() > 20 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+      return std::nullopt;
+    for (const char c : text) id = id * 10 + static_cast<uint64_t>(c - '0');
+    return id;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+TEventLogSubscriber::TEventLogSubscriber(TEventLogMessageProcessor* AProcessor, const TCollectionInterface& AInterface,
+                                         const std::string& AStateFolder, TWinEvt* AApi)
+    : FProcessor(AProcessor),
+      FApi(AApi ? AApi : TWinEvt::Load()),
+      FInterface(std::make_unique<TCollectionInterface>(AInterface)),
+      FStateFolder(AStateFolder),
+      FName(AInterface.Name()),
+      FBookmarkFile(AStateFolder, AInterface.Path()),
+      FBookMarkHandle(nullptr, TEvtHandleCloser{FApi}) {
+  LogInfo("[%s]Start Subscription", Tag());
+  FEventSignal.Set();
+  for (const std::string& expression : FInterface->ExclusionRegex()) {
+    // An empty expression matches every text: a blank line left in the list
+    // would silently drop the whole channel.
+    if (expression.empty()) {
+      LogInfo("[%s]Empty exclusion expression ignored", Tag());
+      continue;
+    }
+    FRegEx.push_back(std::make_unique<TRegularExpression>(expression));
+  }
+}
+
+TEventLogSubscriber::~TEventLogSubscriber() {
+  // The body uses this object's members: it must end before they go.
+  (void)ThreadStop(true, INFINITE);
+}
+
+bool TEventLogSubscriber::Execute() {
+  const TEvtHandle session = OpenSession();
+  if (!session) return false;
+  LogInfo("[%s]Start Subscription Thread", Tag());
+  TEvtHandle subscription = Subscribe(session.get());
+  if (!subscription) return false;
+
+  for (;;) {
+    const uint32_t signalled = WaitForAny({FShouldFinishEvent.get(), &FEventSignal}, INFINITE);
+    if (signalled == 0) break;
+    if (signalled != 1) continue;
+    FEventSignal.Reset();
+    LogInfo("[%s]Preparing to flush messages", Tag());
+    try {
+      ProcessAvailableEvents(session.get(), subscription.get());
+    } catch (const std::exception& e) {
+      LogError("[%s] Exception Flushing Messages: %s", Tag(), e.what());
+    }
+  }
+
+  LogInfo("[%s]Close Evt Subscription", Tag());
+  subscription.reset();
+  FBookMarkHandle.reset();
+  LogInfo("[%s]Close Session Handle", Tag());
+  // (the session closes when its handle goes, below)
+  LogInfo("[%s]Exiting Collection Thread", Tag());
+  return true;
+}
+
+TEvtHandle TEventLogSubscriber::OpenSession() {
+  EVT_RPC_LOGIN login;
+  std::string domain;
+  std::string user;
+  if (!IsBlank(FInterface->WinHost()) || !IsBlank(FInterface->WinAcct())) {
+    const std::string& account = FInterface->WinAcct();
+    const size_t slash = account.find('\\');
+    if (slash != std::string::npos && account.find('\\', slash + 1) == std::string::npos) {
+      domain = account.substr(0, slash);
+      user = account.substr(slash + 1);
+    } else {
+      domain = ".";
+      user = account;
+    }
+    login.Server = FInterface->WinHost().c_str();
+    login.Domain = domain.c_str();
+    login.User = user.c_str();
+    if (!IsBlank(FInterface->WinAcctPassword())) login.Password = FInterface->WinAcctPassword().c_str();
+  }
+  TEvtHandle session(FApi->EvtOpenSession(EvtRpcLogin, &login, 0, 0), TEvtHandleCloser{FApi});
+  LogInfo("[%s]Opened session %llu", Tag(),
+          static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(session.get())));
+  if (!session) {
+    const uint32_t code = TWinEvt::GetLastError();
+    LogError("Error opening session: %u. %s", code, LastErrorText(code).c_str());
+  }
+  return session;
+}
+
+TEvtHandle TEventLogSubscriber::Subscribe(EVT_HANDLE ASession) {
+  FBookMark = LoadBookmark();
+  FBookMarkHandle.reset();
+  FResumeAfter.reset();
+
+  uint32_t flags = FInterface->StartAtBeginning() ? EvtSubscribeStartAtOldestRecord : EvtSubscribeToFutureEvents;
+  if (!IsBlank(FBookMark)) {
+    FBookMarkHandle.reset(FApi->EvtCreateBookmark(FBookMark.c_str()));
+    if (FBookMarkHandle) {
+      flags = EvtSubscribeStartAfterBookmark;
+      FResumeAfter = BookmarkedRecordId(FBookMark, FInterface->Path());
+      if (!FResumeAfter)
+        LogInfo("[%s]Bookmark holds no position in %s; reading it from its oldest record", Tag(),
+                FInterface->Path().c_str());
+    } else {
+      // Starting with future events would skip whatever was written since the
+      // bookmark was saved; start at the oldest record instead.
+      const uint32_t code = TWinEvt::GetLastError();
+      LogError("[%s]Bookmark in %s is not usable (%u. %s); reading from the oldest record", Tag(),
+               FBookmarkFile.FileName().c_str(), code, LastErrorText(code).c_str());
+      flags = EvtSubscribeStartAtOldestRecord;
+    }
+  }
+
+  const char* query = FInterface->SelectionDetail().c_str();
+  TEvtHandle subscription(FApi->EvtSubscribe(ASession, &FEventSignal, FInterface->Path().c_str(), query,
+                                             FBookMarkHandle.get(), nullptr, nullptr, flags),
+                          TEvtHandleCloser{FApi});
+  if (!subscription) {
+    const uint32_t code = TWinEvt::GetLastError();
+    LogError("Error opening subscription to log %s: %u. %s", FInterface->Path().c_str(), code,
+             LastErrorText(code).c_str());
+  }
+  if (!FBookMarkHandle) FBookMarkHandle.reset(FApi->EvtCreateBookmark(nullptr));
+  return subscription;
+}
+
+TEventLogSubscriber::TPublisherMap TEventLogSubscriber::LoadPublisherMetadata(EVT_HANDLE ASession) {
+  TPublisherMap map;
+  const TEvtHandle publishers(FApi->EvtOpenPublisherEnum(ASession, 0), TEvtHandleCloser{FApi});
+  if (!publishers) {
+    const uint32_t code = TWinEvt::GetLastError();
+    LogError("Error opneing publisher enum: %u. %s", code, LastErrorText(code).c_str());
+    return map;
+  }
+  std::vector<char> name;
+  for (;;) {
+    uint32_t used = 0;
+    if (FApi->EvtNextPublisherId(publishers.get(), 0, nullptr, &used) ||
+        TWinEvt::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+      break;
+    name.assign(static_cast<size_t>(used) + 1, '\0');
+    const bool fetched = FApi->EvtNextPublisherId(publishers.get(), static_cast<uint32_t>(name.size()), name.data(),
+                                                  &used);
+    const uint32_t code = fetched ? ERROR_SUCCESS : TWinEvt::GetLastError();
+    if (fetched || code == ERROR_NO_MORE_ITEMS) {
+      TEvtHandle metadata(FApi->EvtOpenPublisherMetadata(ASession, name.data(), nullptr, 0, 0),
+                          TEvtHandleCloser{FApi});
+      if (metadata && !map.contains(name.data())) map.emplace(name.data(), std::move(metadata));
+    } else {
+      LogError("Error getting next publisher ID: %u. %s", code, LastErrorText(code).c_str());
+    }
+    if (!fetched) break;
+  }
+  return map;
+}
+
+void TEventLogSubscriber::ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE ASubscription) {
+  const auto started = std::chrono::steady_clock::now();
+  // The provider name picks the publisher's metadata; the record id shows
+  // whether a bookmarked record still existed.
+  const char* const valuePaths[] = {"Event/System/Provider/@Name", "Event/System/EventRecordID"};
+  const TEvtHandle context(FApi->EvtCreateRenderContext(2, valuePaths, EvtRenderContextValues),
+                           TEvtHandleCloser{FApi});
+  if (!context) {
+    const uint32_t code = TWinEvt::GetLastError();
+    LogError("[%s]Error in EvtCreateRenderContext: %u. %s", Tag(), code, LastErrorText(code).c_str());
+    return;
+  }
+  const TPublisherMap publishers = LoadPublisherMetadata(ASession);
+
+  const uint32_t batchSize = static_cast<uint32_t>(std::clamp(FInterface->BatchSize(), 0, MaxBatchSize));
+  std::vector<EVT_HANDLE> events(batchSize);
+  int32_t eventCount = 0;
+  uint32_t returned = 0;
+  bool finishing = false;
+  uint32_t nextError = ERROR_NO_MORE_ITEMS;
+  while (!finishing) {
+    if (!FApi->EvtNext(ASubscription, batchSize, events.data(), INFINITE, 0, &returned)) {
+      nextError = TWinEvt::GetLastError();
+      break;
+    }
+    // Every handle of the set is closed, whatever happens to the set.
+    std::vector<TEvtHandle> owned;
+    owned.reserve(returned);
+    for (uint32_t k = 0; k < returned; ++k) owned.emplace_back(events[k], TEvtHandleCloser{FApi});
+
+    auto batch = std::make_unique<TProcessingBatch>(*FInterface);
+    try {
+      for (uint32_t k = 0; k < returned; ++k) {
+        if (FShouldFinishEvent->IsSet()) {
+          LogDebug("[%s]Thread finish signalled. Breaking out of inner loop", Tag());
+          finishing = true;
+          break;
+        }
+        uint64_t recordId = 0;
+        std::string xml = RenderEvent(owned[k].get(), context.get(), publishers, recordId);
+        if (FResumeAfter) NoteFirstRecord(recordId);
+        if (!IsExcluded(xml)) {
+          if (FInterface->StripNewLines()) StripNewLines(xml);
+          batch->EventList().push_back(std::move(xml));
+        }
+        if (k + 1 == returned) {
+          if (!FApi->EvtUpdateBookmark(FBookMarkHandle.get(), owned[k].get())) {
+            const uint32_t code = TWinEvt::GetLastError();
+            throw EZorError(TUtilities::Format("EvtUpdateBookmark failed: %u. %s", code, LastErrorText(code).c_str()));
+          }
+          batch->SetLastRecordBookmark(RenderBookmark());
+        }
+        owned[k].reset();
+        ++eventCount;
+      }
+      if (!finishing) FProcessor->SignalledMessageQueue().Enqueue(std::move(batch));
+    } catch (const std::exception& e) {
+      LogError("[%s] Exception Rendering Event: %s", Tag(), e.what());
+    }
+  }
+
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  LogInfo("[%s] Renderd %d event Logs in: %.3f seconds", Tag(), eventCount, seconds);
+  if (!finishing && nextError != ERROR_NO_MORE_ITEMS)
+    LogError("[%s]Error in EvtNext: %u. %s", Tag(), nextError, LastErrorText(nextError).c_str());
+  SaveBookmark(RenderBookmark());
+}
+
+void TEventLogSubscriber::NoteFirstRecord(uint64_t ARecordId) {
+  const uint64_t after = *FResumeAfter;
+  FResumeAfter.reset();
+  if (ARecordId > after + 1)
+    LogInfo("[%s]Bookmarked record %llu is no longer in %s; resuming at record %llu", Tag(),
+            static_cast<unsigned long long>(after), FInterface->Path().c_str(),
+            static_cast<unsigned long long>(ARecordId));
+}
+
+std::string TEventLogSubscriber::RenderEvent(EVT_HANDLE AEvent, EVT_HANDLE AContext, const TPublisherMap& AMap,
+                                             uint64_t& ARecordId) {
+  ARecordId = 0;
+  std::string provider;
+  uint32_t used = 0;
+  uint32_t count = 0;
+  if (FApi->EvtRender(AContext, AEvent, EvtRenderEventValues, 0, nullptr, &used, &count) ||
+      TWinEvt::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+    const uint32_t code = TWinEvt::GetLastError();
+    LogError("[%s]Error rendering event values: %u. %s", Tag(), code, LastErrorText(code).c_str());
+    return {};
+  }
+  FValuesBuffer.resize((static_cast<size_t>(used) + sizeof(uint64_t) - 1) / sizeof(uint64_t));
+  if (!FApi->EvtRender(AContext, AEvent, EvtRenderEventValues, used, FValuesBuffer.data(), &used, &count)) {
+    const uint32_t code = TWinEvt::GetLastError();
+    LogError("[%s]Error getting event values: %u. %s", Tag(), code, LastErrorText(code).c_str());
+    return {};
+  }
+  const auto* values = reinterpret_cast<const EVT_VARIANT*>(FValuesBuffer.data());
+  if (count >= 1 && values[0].Type == EvtVarTypeString && values[0].StringVal) provider = values[0].StringVal;
+  if (count >= 2 && values[1].Type == EvtVarTypeString && values[1].StringVal) {
+    const char* text = values[1].StringVal;
+    for (size_t i = 0; i < 20 && text[i] >= '0' && text[i] <= '9'; ++i)
+      ARecordId = ARecordId * 10 + static_cast<uint64_t>(text[i] - '0');
+  } else if (count >= 2 && values[1].Type != EvtVarTypeNull) {
+    ARecordId = values[1].UInt64Val;
+  }
+
+  const auto metadata = AMap.find(provider);
+  if (metadata == AMap.end()) LogDebug("[%s]No metadata found for publiser %s", Tag(), provider.c_str());
+
+  // Both calls count bytes here, the terminating NUL included.
+  used = 0;
+  const auto render = [&](uint32_t ASize, char* ABuffer) {
+    if (metadata != AMap.end())
+      return FApi->EvtFormatMessage(metadata->second.get(), AEvent, 0, 0, nullptr, EvtFormatMessageXml, ASize,
+                                    ABuffer, &used);
+    return FApi->EvtRender(nullptr, AEvent, EvtRenderEventXml, ASize, ABuffer, &used, &count);
+  };
+  if (render(0, nullptr) || TWinEvt::GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
+      (FRenderBuffer.resize(used), !render(used, FRenderBuffer.data())) || used == 0) {
+    const uint32_t code = TWinEvt::GetLastError();
+    LogError("[%s]Error rendering event: %u. %s", Tag(), code, LastErrorText(code).c_str());
+    return {};
+  }
+  return std::string(FRenderBuffer.data(), strnlen(FRenderBuffer.data(), used));
+}
+
+bool TEventLogSubscriber::IsExcluded(const std::string& AText) {
+  for (const auto& expression : FRegEx) {
+    try {
+      if (expression->Find(AText)) return true;
+    } catch (const ERegularExpressionError& e) {
+      // Keep the event: better one event too many than one lost.
+      LogError("[%s]%s", Tag(), e.what());
+    }
+  }
+  return false;
+}
+
+std::string TEventLogSubscriber::RenderBookmark() {
+  uint32_t used = 0;
+  uint32_t count = 0;
+  if (FApi->EvtRender(nullptr, FBookMarkHandle.get(), EvtRenderBookmark, 0, nullptr, &used, &count) ||
+      TWinEvt::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+    const uint32_t code = TWinEvt::GetLastError();
+    LogError("Error rendering bookmark: %u. %s", code, LastErrorText(code).c_str());
+    return {};
+  }
+  std::vector<char> buffer(used);
+  if (!FApi->EvtRender(nullptr, FBookMarkHandle.get(), EvtRenderBookmark, used, buffer.data(), &used, &count)) {
+    const uint32_t code = TWinEvt::GetLastError();
+    LogError("Error rendering bookmark: %u. %s", code, LastErrorText(code).c_str());
+    return {};
+  }
+  return std::string(buffer.data(), strnlen(buffer.data(), used));
+}
+
+std::string TEventLogSubscriber::LoadBookmark() {
+  std::filesystem::path from;
+  std::optional<std::string> text;
+  try {
+    text = FBookmarkFile.Load(&from);
+  } catch (const std::exception& e) {
+    LogError("[%s]Bookmark not read: %s", Tag(), e.what());
+    return {};
+  }
+  if (!text) return {};
+  if (from != FBookmarkFile.FileName()) LogInfo("[%s]Bookmark read from %s", Tag(), from.c_str());
+  return *text;
+}
+
+void TEventLogSubscriber::SaveBookmark(const std::string& AText) {
+  // An empty text means the bookmark could not be rendered (logged); writing
+  // it would throw the saved position away.
+  if (AText.empty()) return;
+  FBookmarkFile.Save(AText);
+}
+
+}  // namespace zor

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "collection/BookmarkFile.h"
+#include "collection/RegularExpression.h"
+#include "collection/WinEvt.h"
+#include "config/CollectionInterface.h"
+#include "core/CustomThread.h"
+#include "platform/Event.h"
+
+namespace zor {
+
+class TEventLogMessageProcessor;
+
+// One reader's collection thread. It opens an Event Log session (local, or
+// the reader's "winHost"), subscribes to the reader's channel with its query,
+// and whenever the subscription signals, reads everything available in sets
+// of "batchSize": each event is rendered to XML, dropped when an exclusion
+// expression matches it, stripped of line breaks when asked, and each set goes
+// to the processor as one TProcessingBatch. After every pass the position
+// (the bookmark after the last complete set) is saved to the reader's
+// bookmark file (TBookmarkFile), so the next start resumes after it.
+//
+// A bookmark file that is empty counts as none (the start mode of
+// "startAtBeginning" applies). One that the API does not accept (truncated,
+// not XML, not a bookmark) is logged and reading starts at the oldest record
+// still in the channel, so nothing is skipped. A bookmarked record that no
+// longer exists resumes at the oldest record after it, which is logged.
+//
+// Ownership: the subscriber owns its copy of the reader, its expressions and
+// its event; the processor and the API are borrowed and must outlive the
+// thread. Threads: constructed, started and stopped by its owner; Execute runs
+// on its own thread and is the only user of everything else.
+class TEventLogSubscriber : public TCustomThread {
+ public:
+  // AApi: the Event Log API to read through (null: the process-wide one,
+  // TWinEvt::Load). Throws ERegularExpressionError with PCRE2's message when
+  // an exclusion expression does not compile.
+  TEventLogSubscriber(TEventLogMessageProcessor* AProcessor, const TCollectionInterface& AInterface,
+                      const std::string& AStateFolder, TWinEvt* AApi = nullptr);
+  ~TEventLogSubscriber() override;
+
+  [[nodiscard]] const std::string& ConfigName() const { return FName; }
+  [[nodiscard]] const std::filesystem::path& BookmarkFileName() const { return FBookmarkFile.FileName(); }
+
+ protected:
+  bool Execute() override;
+
+ private:
+  using TPublisherMap = std::map<std::string, TEvtHandle>;
+
+  [[nodiscard]] TEvtHandle OpenSession();
+  [[nodiscard]] TEvtHandle Subscribe(EVT_HANDLE ASession);
+  [[nodiscard]] TPublisherMap LoadPublisherMetadata(EVT_HANDLE ASession);
+  void ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE ASubscription);
+  [[nodiscard]] std::string RenderEvent(EVT_HANDLE AEvent, EVT_HANDLE AContext, const TPublisherMap& AMap,
+                                        uint64_t& ARecordId);
+  [[nodiscard]] bool IsExcluded(const std::string& AText);
+  [[nodiscard]] std::string RenderBookmark();
+  [[nodiscard]] std::string LoadBookmark();
+  void SaveBookmark(const std::string& AText);
+  void NoteFirstRecord(uint64_t ARecordId);
+  // "[name]" before a text, as every log line of the subscriber starts.
+  [[nodiscard]] const char* Tag() const { return FName.c_str(); }
+
+  TEventLogMessageProcessor* const FProcessor;
+  TWinEvt* const FApi;
+  const std::unique_ptr<TCollectionInterface> FInterface;
+  TEvent FEventSignal;
+  const std::string FStateFolder;
+  const std::string FName;
+  std::vector<std::unique_ptr<TRegularExpression>> FRegEx;
+  const TBookmarkFile FBookmarkFile;
+  std::string FBookMark;
+  TEvtHandle FBookMarkHandle;
+  // The record the loaded bookmark names in this channel, until the first
+  // record read after it shows whether it still exists.
+  std::optional<uint64_t> FResumeAfter;
+
+  // Reused from event to event.
+  std::vector<char> FRenderBuffer;
+  std::vector<uint64_t> FValuesBuffer;  // EVT_VARIANTs need their alignment
+};
+
+}  // namespace zor

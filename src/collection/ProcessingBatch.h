@@ -1,0 +1,44 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/CollectionInterface.h"
+
+namespace zor {
+
+// One set of events read by a subscriber: the rendered event XML texts in read
+// order, the batch's own copy of the reader, and the bookmark XML of the set's
+// last record read (excluded or not), so that every batch can be traced to its
+// reader and to how far in the channel it reaches.
+//
+// Ownership: the batch owns its texts and its reader copy. It belongs to the
+// subscriber that fills it, then to the processor's inbound queue, then to the
+// processing thread that drains it. Used by one thread at a time.
+class TProcessingBatch {
+ public:
+  // Stores a copy of AInterface (a reference: a batch always has a reader)
+  // and an empty event list.
+  explicit TProcessingBatch(const TCollectionInterface& AInterface)
+      : FInterface(std::make_unique<TCollectionInterface>(AInterface)) {}
+  TProcessingBatch(const TProcessingBatch&) = delete;
+  TProcessingBatch& operator=(const TProcessingBatch&) = delete;
+
+  // Changed in place by the subscriber while it fills the batch.
+  [[nodiscard]] std::vector<std::string>& EventList() { return FEventList; }
+  [[nodiscard]] const std::vector<std::string>& EventList() const { return FEventList; }
+  [[nodiscard]] const TCollectionInterface& CollectionInterface() const { return *FInterface; }
+
+  // The bookmark XML (as the Event Log API renders it) after the last record
+  // of the set; empty when the producer did not set one.
+  [[nodiscard]] const std::string& LastRecordBookmark() const { return FLastRecordBookmark; }
+  void SetLastRecordBookmark(const std::string& AValue) { FLastRecordBookmark = AValue; }
+
+ private:
+  std::vector<std::string> FEventList;
+  const std::unique_ptr<TCollectionInterface> FInterface;
+  std::string FLastRecordBookmark;
+};
+
+}  // namespace zor

@@ -1,0 +1,104 @@
+#include "collection/ProcessingThread.h"
+
+#include <exception>
+#include <utility>
+#include <vector>
+
+#include "beats/WinLogBeat.h"
+#include "platform/Event.h"
+#include "support/Log.h"
+
+namespace zor {
+
+TProcessingThread::TProcessingThread(int32_t AThreadIndex, TProcessingBatchQueue* AInboundQueue,
+                                     TSyslogMessageQueue* AOutboundSyslogQueue, TLogBeatQueue* AOutboundBeatQueue)
+    : FThreadIndex(AThreadIndex),
+      FInboundQueue(AInboundQueue),
+      FOutboundSyslogQueue(AOutboundSyslogQueue),
+      FOutboundBeatQueue(AOutboundBeatQueue) {}
+
+TProcessingThread::~TProcessingThread() {
+  // The body uses this object's members: it must end before they go.
+  (void)ThreadStop(true, INFINITE);
+}
+
+bool TProcessingThread::Execute() {
+  for (;;) {
+    const uint32_t signalled = WaitForAny({FShouldFinishEvent.get(), FInboundQueue->QueueEvent()}, INFINITE);
+    if (signalled == 0) break;
+    if (signalled != 1) continue;
+    FInboundQueue->QueueEvent()->Reset();
+    LogDebug("[ProcessingThread %d] Preparing to process messages", FThreadIndex);
+    try {
+      ProcessQueuedBatches();
+    } catch (const std::exception& e) {
+      LogInfo("[ProcessingThread %d] Exception processing messages: %s", FThreadIndex, e.what());
+    }
+  }
+  LogInfo("[ProcessingThread %d] Shutting Down", FThreadIndex);
+  return true;
+}
+
+void TProcessingThread::ProcessQueuedBatches() {
+  TProcessingBatchQueue::TItemList batches = FInboundQueue->DequeueAll();
+  for (std::unique_ptr<TProcessingBatch>& batch : batches) {
+    // One batch's failure (say, out of memory) must not take the later
+    // batches of this drain with it.
+    try {
+      ProcessBatch(*batch);
+    } catch (const std::exception& e) {
+      LogInfo("[ProcessingThread %d] Exception processing messages: %s", FThreadIndex, e.what());
+    }
+    batch.reset();
+  }
+}
+
+void TProcessingThread::ProcessBatch(const TProcessingBatch& ABatch) {
+  const TCollectionInterface& reader = ABatch.CollectionInterface();
+  const TSyslogReceiverList& syslogReceivers = reader.SyslogReceivers();
+  const TBeatReceiverList& beatReceivers = reader.BeatReceivers();
+  if (syslogReceivers.Count() == 0 && beatReceivers.Count() == 0) return;
+
+  // One list per receiver, filled event by event so that each event is
+  // parsed once for all of them.
+  std::vector<TSyslogMessageQueue::TItemList> syslogLists(static_cast<size_t>(syslogReceivers.Count()));
+  std::vector<TLogBeatQueue::TItemList> beatLists(static_cast<size_t>(beatReceivers.Count()));
+  for (auto& list : syslogLists) list.reserve(ABatch.EventList().size());
+  for (auto& list : beatLists) list.reserve(ABatch.EventList().size());
+
+  for (const std::string& event : ABatch.EventList()) {
+    try {
+      FEventLog.Reset(event);
+      // Build every item of this event before any list takes one, so that an
+      // event either reaches every receiver or none.
+      std::vector<std::unique_ptr<TBaseSysLogMessage>> messages;
+      messages.reserve(syslogLists.size());
+      for (const auto& receiver : syslogReceivers) {
+        std::unique_ptr<TBaseSysLogMessage> message =
+            FEventLog.GetSyslogMessage(reader, receiver->SyslogVersion() != 0 ? "IETF" : "BSD");
+        message->SetDestinationHost(receiver->Host());
+        message->SetDestinationPort(receiver->Port());
+        messages.push_back(std::move(message));
+      }
+      std::vector<std::unique_ptr<TWinLogBeat>> documents;
+      documents.reserve(beatLists.size());
+      for (const auto& receiver : beatReceivers) {
+        std::unique_ptr<TWinLogBeat> document = FEventLog.GetWinLogBeat();
+        document->SetDestinationHost(receiver->Host());
+        document->SetDestinationPort(receiver->Port());
+        document->SetLogDate(document->TimeStamp());
+        documents.push_back(std::move(document));
+      }
+      for (size_t i = 0; i < messages.size(); ++i) syslogLists[i].push_back(std::move(messages[i]));
+      for (size_t i = 0; i < documents.size(); ++i) beatLists[i].push_back(std::move(documents[i]));
+    } catch (const std::exception& e) {
+      LogError("[ProcessingThread %d] Exception processing EvtLog Message: %s", FThreadIndex, e.what());
+      LogDebug("[ProcessingThread %d] Evt: %s", FThreadIndex, event.c_str());
+    }
+  }
+
+  for (auto& list : syslogLists) FOutboundSyslogQueue->EnqueueBatch(std::move(list));
+  for (auto& list : beatLists) FOutboundBeatQueue->EnqueueBatch(std::move(list));
+}
+
+}  // namespace zor

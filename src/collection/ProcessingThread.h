@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "beats/LogBeat.h"
+#include "collection/EventLog.h"
+#include "collection/ProcessingBatch.h"
+#include "core/CustomThread.h"
+#include "core/SignalledQueue.h"
+#include "syslog/BaseSysLogMessage.h"
+
+namespace zor {
+
+using TProcessingBatchQueue = TSignalledQueue<TProcessingBatch>;
+using TSyslogMessageQueue = TSignalledQueue<TBaseSysLogMessage>;
+using TLogBeatQueue = TSignalledQueue<TLogBeat>;
+
+// One worker of the processor pool: drains every queued batch and turns each
+// event into one syslog message per syslog receiver and one beat document per
+// beat receiver of the batch's reader.
+//
+// Each event is parsed once per batch: the parse does not depend on the
+// receiver, only the message type and the destination do. An event that
+// cannot be parsed or built is logged and skipped, on both paths alike; the
+// other events and batches of the drain go on.
+//
+// Ownership: the three queues are borrowed from the processor and must
+// outlive the thread. Batches taken from the inbound queue are freed after
+// use; messages and documents move to the outbound queues, one EnqueueBatch
+// per receiver (also an empty one), each list in event order.
+class TProcessingThread : public TCustomThread {
+ public:
+  TProcessingThread(int32_t AThreadIndex, TProcessingBatchQueue* AInboundQueue,
+                    TSyslogMessageQueue* AOutboundSyslogQueue, TLogBeatQueue* AOutboundBeatQueue);
+  ~TProcessingThread() override;
+
+  [[nodiscard]] int32_t ThreadIndex() const { return FThreadIndex; }
+
+  // Processes every batch queued now on the calling thread, as one wake-up of
+  // the worker does. Returns at once when nothing is queued.
+  void ProcessQueuedBatches();
+
+ protected:
+  bool Execute() override;
+
+ private:
+  void ProcessBatch(const TProcessingBatch& ABatch);
+
+  const int32_t FThreadIndex;
+  TProcessingBatchQueue* const FInboundQueue;
+  TSyslogMessageQueue* const FOutboundSyslogQueue;
+  TLogBeatQueue* const FOutboundBeatQueue;
+  // The record reused for every event this thread parses.
+  TEventLog FEventLog;
+};
+
+}  // namespace zor

@@ -1,0 +1,130 @@
+// The processor and the subscriber: one parse per event for every receiver,
+// bad events skipped on both paths, and a subscriber over an XML channel that
+// resumes after a restart without gaps or repeats.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "beats/WinLogBeat.h"
+#include "collection/EventLogMessageProcessor.h"
+#include "collection/EventLogSubscriber.h"
+#include "evtx/XmlChannel.h"
+#include "support/EventFixtures.h"
+#include "support/TempDir.h"
+#include "support/WaitUntil.h"
+#include "syslog/BSDSysLogMessage.h"
+#include "syslog/IETFSysLogMessage.h"
+
+namespace zor {
+namespace {
+
+using test::WaitUntil;
+
+TCollectionInterface ReaderWithReceivers() {
+  TCollectionInterface reader;
+  reader.SetName("R1");
+  auto bsd = std::make_unique<TSyslogReceiver>();
+  bsd->SetHost("bsd.example");
+  bsd->SetPort(514);
+  bsd->SetSyslogVersion(0);
+  reader.SyslogReceivers().Add(std::move(bsd));
+  auto ietf = std::make_unique<TSyslogReceiver>();
+  ietf->SetHost("ietf.example");
+  ietf->SetPort(6514);
+  ietf->SetSyslogVersion(1);
+  reader.SyslogReceivers().Add(std::move(ietf));
+  auto beat = std::make_unique<TBeatReceiver>();
+  beat->SetHost("es.example");
+  beat->SetPort(9200);
+  reader.BeatReceivers().Add(std::move(beat));
+  return reader;
+}
+
+TEST(EventLogMessageProcessorTest, OneBadEventAmongTenIsSkippedOnEveryPath) {
+  const std::string good = test::ReadEventFixture("security_4624.xml");
+  TEventLogMessageProcessor processor(0);
+  EXPECT_EQ(processor.ThreadCount(), 0);
+  TProcessingThread thread(0, &processor.SignalledMessageQueue(), &processor.OutboundSyslogQueue(),
+                           &processor.OutboundBeatQueue());
+  auto batch = std::make_unique<TProcessingBatch>(ReaderWithReceivers());
+  for (int i = 0; i < 10; ++i) batch->EventList().push_back(i == 4 ? "<Event><System>" : good);
+  processor.SignalledMessageQueue().Enqueue(std::move(batch));
+  thread.ProcessQueuedBatches();
+
+  const auto messages = processor.OutboundSyslogQueue().DequeueAll();
+  ASSERT_EQ(messages.size(), 18u);
+  for (size_t i = 0; i < 9; ++i) {
+    EXPECT_NE(dynamic_cast<TBSDSysLogMessage*>(messages[i].get()), nullptr);
+    EXPECT_EQ(messages[i]->DestinationHost(), "bsd.example");
+    EXPECT_NE(dynamic_cast<TIETFSysLogMessage*>(messages[9 + i].get()), nullptr);
+    EXPECT_EQ(messages[9 + i]->DestinationPort(), 6514);
+  }
+  const auto documents = processor.OutboundBeatQueue().DequeueAll();
+  ASSERT_EQ(documents.size(), 9u);
+  const auto* document = dynamic_cast<TWinLogBeat*>(documents[0].get());
+  ASSERT_NE(document, nullptr);
+  EXPECT_EQ(document->DestinationHost(), "es.example");
+  EXPECT_EQ(document->LogDate(), document->TimeStamp());
+}
+
+TEST(EventLogMessageProcessorTest, WithoutThreadsBatchesWaitInTheInboundQueue) {
+  TEventLogMessageProcessor processor(0);
+  processor.SignalledMessageQueue().Enqueue(std::make_unique<TProcessingBatch>(ReaderWithReceivers()));
+  EXPECT_EQ(processor.SignalledMessageQueue().Count(), 1u);
+  EXPECT_EQ(processor.OutboundSyslogQueue().Count(), 0u);
+}
+
+TEST(EventLogSubscriberTest, ReadsAnXmlChannelAndResumesAfterRestart) {
+  test::TempDir root;
+  test::TempDir bookmarks;
+  TWinEvt api(root.Path());
+  const auto write = [&](int ACount) {
+    for (int i = 0; i < ACount; ++i) {
+      TNewEvent event;
+      event.Channel = "Test/Operational";
+      event.Provider = "TestProvider";
+      event.EventId = 100;
+      event.Computer = "host1";
+      event.TimeCreated = 133540000000000000ull;
+      (void)TXmlChannel::Append(root / (TChannelStore::FileStem(event.Channel) + ".xml"), event);
+    }
+  };
+  TCollectionInterface reader = ReaderWithReceivers();
+  reader.SetPath("Test/Operational");
+  reader.SetBatchSize(3);
+  reader.SetStartAtBeginning(true);
+  TEventLogMessageProcessor processor(1);
+  const auto run = [&](size_t AExpected) {
+    std::vector<std::unique_ptr<TBaseSysLogMessage>> got;
+    TEventLogSubscriber subscriber(&processor, reader, bookmarks.Path().string(), &api);
+    EXPECT_TRUE(subscriber.ThreadStart(false, INFINITE));
+    EXPECT_TRUE(WaitUntil([&] {
+      for (auto& m : processor.OutboundSyslogQueue().DequeueAll()) got.push_back(std::move(m));
+      return got.size() >= 2 * AExpected;
+    }));
+    EXPECT_TRUE(subscriber.ThreadStop(true, INFINITE));
+    for (auto& m : processor.OutboundSyslogQueue().DequeueAll()) got.push_back(std::move(m));
+    EXPECT_EQ(got.size(), 2 * AExpected);
+    EXPECT_EQ(subscriber.BookmarkFileName().filename(), "Test%4Operational.xml");
+    return got;
+  };
+  write(7);
+  run(7);
+  write(4);
+  const auto second = run(4);
+  ASSERT_FALSE(second.empty());
+  EXPECT_NE(second.front()->MessageContent().find("<EventRecordID>8</EventRecordID>"), std::string::npos);
+}
+
+TEST(EventLogSubscriberTest, ExpressionThatDoesNotCompileFailsTheConstructor) {
+  TCollectionInterface reader = ReaderWithReceivers();
+  reader.ExclusionRegex().push_back("(unclosed");
+  TEventLogMessageProcessor processor(0);
+  test::TempDir dir;
+  TWinEvt api(dir.Path());
+  EXPECT_THROW(TEventLogSubscriber(&processor, reader, dir.Path().string(), &api), ERegularExpressionError);
+}
+
+}  // namespace
+}  // namespace zor

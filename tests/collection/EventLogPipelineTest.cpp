@@ -126,5 +126,62 @@ TEST(EventLogSubscriberTest, ExpressionThatDoesNotCompileFailsTheConstructor) {
   EXPECT_THROW(TEventLogSubscriber(&processor, reader, dir.Path().string(), &api), ERegularExpressionError);
 }
 
+
+TEST(BookmarkFileTest, EveryChannelGetsAFileDirectlyInTheFolder) {
+  EXPECT_EQ(TBookmarkFile::FileNameOf("Application"), "Application.xml");
+  EXPECT_EQ(TBookmarkFile::FileNameOf("Microsoft-Windows-Sysmon/Operational"),
+            "Microsoft-Windows-Sysmon%4Operational.xml");
+  EXPECT_EQ(TBookmarkFile::FileNameOf("..\\..\\x"), "..%5C..%5Cx.xml");
+  EXPECT_EQ(TBookmarkFile::FileNameOf("../../etc/x"), "..%4..%4etc%4x.xml");
+}
+
+// Bookmark files the API cannot use: reading starts at the oldest record, so
+// nothing written while the service was down is skipped.
+TEST(EventLogSubscriberTest, UnusableBookmarkFilesResumeAtTheOldestRecord) {
+  struct TCase {
+    const char* Name;
+    std::string Text;
+    size_t Expected;  // records delivered out of 3 (startAtBeginning false)
+  };
+  const std::vector<TCase> cases = {
+      {"empty", "", 0},  // no bookmark: future events only
+      {"truncated", "<BookmarkList>\r\n  <Bookmark Channel='App' RecordId='2' IsCur", 3},
+      {"not xml", "garbage", 3},
+      {"vanished record", "<BookmarkList><Bookmark Channel='App' RecordId='0' IsCurrent='true'/></BookmarkList>", 3},
+      {"after record 2", "<BookmarkList><Bookmark Channel='App' RecordId='2' IsCurrent='true'/></BookmarkList>", 1},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    test::TempDir root;
+    test::TempDir bookmarks;
+    TWinEvt api(root.Path());
+    for (int i = 0; i < 3; ++i) {
+      TNewEvent event;
+      event.Provider = "P";
+      (void)TXmlChannel::Append(root / "App.xml", event);
+    }
+    TBookmarkFile(bookmarks.Path(), "App").Save(c.Text);
+    TCollectionInterface reader = ReaderWithReceivers();
+    reader.SetPath("App");
+    reader.SetBatchSize(10);
+    reader.SetStartAtBeginning(false);
+    TEventLogMessageProcessor processor(1);
+    TEventLogSubscriber subscriber(&processor, reader, bookmarks.Path().string(), &api);
+    ASSERT_TRUE(subscriber.ThreadStart(false, INFINITE));
+    // The pass has ended once the bookmark file is rewritten.
+    EXPECT_TRUE(WaitUntil([&] {
+      const auto text = TBookmarkFile(bookmarks.Path(), "App").Load();
+      return text && *text != c.Text;
+    }));
+    EXPECT_TRUE(subscriber.ThreadStop(true, INFINITE));
+    std::vector<std::unique_ptr<TBaseSysLogMessage>> got;
+    EXPECT_TRUE(WaitUntil([&] {
+      for (auto& m : processor.OutboundSyslogQueue().DequeueAll()) got.push_back(std::move(m));
+      return got.size() >= 2 * c.Expected;
+    }));
+    EXPECT_EQ(got.size(), 2 * c.Expected);
+  }
+}
+
 }  // namespace
 }  // namespace zor

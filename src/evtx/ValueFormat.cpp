@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "evtx/ByteCursor.h"
+#include "support/CivilDate.h"
 
 namespace zor {
 
@@ -232,18 +233,12 @@ void AppendFileTime(TOutBuffer& AOut, uint64_t AFileTime, TEvtxRenderProfile APr
   const uint64_t seconds = AFileTime / 10000000;
   const auto fraction = static_cast<uint32_t>(AFileTime % 10000000);
   const auto secondOfDay = static_cast<uint32_t>(seconds % 86400);
-  // Civil date from a day count (days since 1970-03-01 based era arithmetic);
   // 1601-01-01 is day -134774 of the Unix epoch.
-  const int64_t z = static_cast<int64_t>(seconds / 86400) - 134774 + 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<uint32_t>(z - era * 146097);
-  const uint32_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const uint32_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const uint32_t mp = (5 * doy + 2) / 153;
-  const uint32_t day = doy - (153 * mp + 2) / 5 + 1;
-  const uint32_t month = mp < 10 ? mp + 3 : mp - 9;
-  const auto year = static_cast<uint32_t>(static_cast<int64_t>(yoe) + era * 400 + (month <= 2 ? 1 : 0));
-  AppendDateTime(AOut, year, month, day, secondOfDay / 3600, secondOfDay / 60 % 60, secondOfDay % 60, fraction,
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  CivilFromDays(static_cast<int64_t>(seconds / 86400) - 134774, year, month, day);
+  AppendDateTime(AOut, static_cast<uint32_t>(year), static_cast<uint32_t>(month), static_cast<uint32_t>(day), secondOfDay / 3600, secondOfDay / 60 % 60, secondOfDay % 60, fraction,
                  AProfile);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <deque>
+#include <iterator>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -52,6 +53,17 @@ class TSignalledQueue : public TLockableObject {
   void EnqueueBatch(TItemList&& AValue) {
     TCriticalSectionGuard guard(FCriticalSection);
     for (TItem& item : AValue) FQueue.push_back(std::move(item));
+    AValue.clear();
+    NoteSize();
+    FEvent.Set();
+  }
+
+  // Moves every item of AValue in front of everything queued, keeping their
+  // list order, and signals once. For items a consumer took but could not
+  // finish: they go back ahead of the newer ones.
+  void EnqueueFront(TItemList&& AValue) {
+    TCriticalSectionGuard guard(FCriticalSection);
+    FQueue.insert(FQueue.begin(), std::make_move_iterator(AValue.begin()), std::make_move_iterator(AValue.end()));
     AValue.clear();
     NoteSize();
     FEvent.Set();

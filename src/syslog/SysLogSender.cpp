@@ -115,6 +115,15 @@ void TSysLogSender::AddMessageBatch(TMessageList&& AMessageBatch) {
   LogDropped(dropped);
 }
 
+TSysLogSender::TMessageList TSysLogSender::TakeQueued() {
+  TMessageList queued;
+  TCriticalSectionGuard guard(FQueueLock);
+  queued.reserve(FMsgQueue.size());
+  for (TMessage& message : FMsgQueue) queued.push_back(std::move(message));
+  FMsgQueue.clear();
+  return queued;
+}
+
 TSyslogDeliveryCounts TSysLogSender::Counts() const {
   return TSyslogDeliveryCounts{FSent.load(), FRetried.load(), FDropped.load(), FFailedAttempts.load()};
 }

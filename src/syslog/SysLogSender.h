@@ -129,6 +129,10 @@ class TSysLogSender : public TCustomThread {
   TSysLogTransport DestinationTransport() const { return FTransport; }
   TSyslogDelimiter Delimiter() const { return FDelimiter; }
 
+  // Moves every message still queued out, oldest first. For the owner, once
+  // the thread has finished: messages it takes back are not dropped.
+  [[nodiscard]] TMessageList TakeQueued() EXCLUDES(FQueueLock);
+
   TSyslogDeliveryCounts Counts() const;
   // Messages waiting in the queue.
   size_t QueuedCount() const EXCLUDES(FQueueLock);

@@ -1,5 +1,6 @@
 #include "collection/EventLogMessageProcessor.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "platform/CriticalSection.h"
@@ -8,13 +9,14 @@
 namespace zor {
 
 TEventLogMessageProcessor::TEventLogMessageProcessor(int32_t AProcessingThreadCount)
-    : FMessageQueue(std::make_unique<TProcessingBatchQueue>()),
+    : FMaxQueuedBatches(static_cast<size_t>(std::max(AProcessingThreadCount, 1)) * 2 + 2),
+      FMessageQueue(std::make_unique<TProcessingBatchQueue>()),
       FOutboundSyslogQueue(std::make_unique<TSyslogMessageQueue>()),
       FOutboundBeatQueue(std::make_unique<TLogBeatQueue>()) {
   TCriticalSectionGuard guard(FCriticalSection);
   for (int32_t index = 0; index < AProcessingThreadCount; ++index) {
     auto thread = std::make_unique<TProcessingThread>(index, FMessageQueue.get(), FOutboundSyslogQueue.get(),
-                                                      FOutboundBeatQueue.get());
+                                                      FOutboundBeatQueue.get(), &FSequencer);
     if (!thread->ThreadStart(false, INFINITE)) LogError("[ProcessingThread %d] Could not be started", index);
     FThreads.push_back(std::move(thread));
   }
@@ -36,6 +38,25 @@ TEventLogMessageProcessor::~TEventLogMessageProcessor() {
 int32_t TEventLogMessageProcessor::ThreadCount() const {
   TCriticalSectionGuard guard(FCriticalSection);
   return static_cast<int32_t>(FThreads.size());
+}
+
+void TEventLogMessageProcessor::SetSyslogBacklogProbe(TBacklogProbe AProbe) {
+  TCriticalSectionGuard guard(FCriticalSection);
+  FSyslogBacklogProbe = std::move(AProbe);
+}
+
+bool TEventLogMessageProcessor::HasRoom() {
+  if (FMessageQueue->Count() >= FMaxQueuedBatches) return false;
+  TCriticalSectionGuard guard(FCriticalSection);
+  return !FSyslogBacklogProbe || FSyslogBacklogProbe() < MaxSyslogBacklog;
+}
+
+bool TEventLogMessageProcessor::WaitForRoom(TEvent& AAbort) {
+  // Short naps: the backlog drains at network speed, and a reader that waits
+  // holds nothing but its own position.
+  while (!HasRoom())
+    if (AAbort.WaitFor(5)) return false;
+  return true;
 }
 
 }  // namespace zor

@@ -1,26 +1,38 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "collection/ProcessingThread.h"
 #include "core/LockableObject.h"
+#include "platform/Event.h"
 
 namespace zor {
 
 // The processor pool: an inbound queue of batches that subscribers fill,
 // "processingThreads" processing threads that drain it, and the outbound
 // syslog and beat queues that the sender registries (and the trainers, for
-// syslog) consume.
+// syslog) consume. The threads build messages side by side but hand them on
+// in the order the batches were queued (TBatchSequencer), so each receiver
+// gets a reader's events in record order.
 //
 // Created once per process by the event log manager and kept across
 // reconfigurations. Ownership: the processor owns its queues and threads;
 // queued items belong to their queue. The destructor stops every thread and
 // waits for it before any queue goes; items still queued then are freed.
 //
-// Threads: the queue accessors may be called from any thread; ThreadCount
-// takes the object's lock.
+// Back-pressure: a subscriber calls WaitForRoom before it hands in a batch,
+// and waits while too much is in hand: MaxQueuedBatches batches not yet taken
+// by a processing thread, or MaxSyslogBacklog syslog messages not yet sent
+// (as the probe that the pipeline sets counts them; without a probe, syslog
+// messages are not counted). So a slow or unreachable receiver holds the
+// readers back instead of filling memory or losing messages.
+//
+// Threads: the queue accessors may be called from any thread; ThreadCount,
+// SetSyslogBacklogProbe and WaitForRoom take the object's lock.
 class TEventLogMessageProcessor : public TLockableObject {
  public:
   // Creates the queues and AProcessingThreadCount threads (indexes 0, 1, ...),
@@ -34,11 +46,27 @@ class TEventLogMessageProcessor : public TLockableObject {
   [[nodiscard]] TLogBeatQueue& OutboundBeatQueue() { return *FOutboundBeatQueue; }
   [[nodiscard]] int32_t ThreadCount() const;
 
+  static constexpr size_t MaxSyslogBacklog = 20000;
+  [[nodiscard]] size_t MaxQueuedBatches() const { return FMaxQueuedBatches; }
+
+  // The number of syslog messages made and not yet sent; null for none.
+  using TBacklogProbe = std::function<size_t()>;
+  void SetSyslogBacklogProbe(TBacklogProbe AProbe);
+  // Returns true at once while there is room, else once there is; false when
+  // AAbort was set first.
+  [[nodiscard]] bool WaitForRoom(TEvent& AAbort);
+
  private:
+  [[nodiscard]] bool HasRoom();
+
+  const size_t FMaxQueuedBatches;
   const std::unique_ptr<TProcessingBatchQueue> FMessageQueue;
   const std::unique_ptr<TSyslogMessageQueue> FOutboundSyslogQueue;
   const std::unique_ptr<TLogBeatQueue> FOutboundBeatQueue;
+  // Keeps the threads' output in queue order; outlives the threads.
+  TBatchSequencer FSequencer;
   std::vector<std::unique_ptr<TProcessingThread>> FThreads GUARDED_BY(FCriticalSection);
+  TBacklogProbe FSyslogBacklogProbe GUARDED_BY(FCriticalSection);
 };
 
 }  // namespace zor

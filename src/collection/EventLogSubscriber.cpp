@@ -242,6 +242,12 @@ void TEventLogSubscriber::ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE
   bool finishing = false;
   uint32_t nextError = ERROR_NO_MORE_ITEMS;
   while (!finishing) {
+    // A reader that is ahead of its receivers waits here, before it reads
+    // the next set: its position stays where the last set handed in ended.
+    if (!FProcessor->WaitForRoom(*FShouldFinishEvent)) {
+      finishing = true;
+      break;
+    }
     if (!FApi->EvtNext(ASubscription, batchSize, events.data(), INFINITE, 0, &returned)) {
       nextError = TWinEvt::GetLastError();
       break;

@@ -11,11 +11,13 @@
 namespace zor {
 
 TProcessingThread::TProcessingThread(int32_t AThreadIndex, TProcessingBatchQueue* AInboundQueue,
-                                     TSyslogMessageQueue* AOutboundSyslogQueue, TLogBeatQueue* AOutboundBeatQueue)
+                                     TSyslogMessageQueue* AOutboundSyslogQueue, TLogBeatQueue* AOutboundBeatQueue,
+                                     TBatchSequencer* ASequencer)
     : FThreadIndex(AThreadIndex),
       FInboundQueue(AInboundQueue),
       FOutboundSyslogQueue(AOutboundSyslogQueue),
-      FOutboundBeatQueue(AOutboundBeatQueue) {}
+      FOutboundBeatQueue(AOutboundBeatQueue),
+      FSequencer(ASequencer) {}
 
 TProcessingThread::~TProcessingThread() {
   // The body uses this object's members: it must end before they go.
@@ -40,29 +42,49 @@ bool TProcessingThread::Execute() {
 }
 
 void TProcessingThread::ProcessQueuedBatches() {
-  TProcessingBatchQueue::TItemList batches = FInboundQueue->DequeueAll();
+  uint64_t ticket = 0;
+  TProcessingBatchQueue::TItemList batches =
+      FSequencer ? FSequencer->Take(*FInboundQueue, ticket) : FInboundQueue->DequeueAll();
   for (std::unique_ptr<TProcessingBatch>& batch : batches) {
     // One batch's failure (say, out of memory) must not take the later
     // batches of this drain with it.
+    TBatchOutput output;
     try {
-      ProcessBatch(*batch);
+      output = ProcessBatch(*batch);
     } catch (const std::exception& e) {
       LogInfo("[ProcessingThread %d] Exception processing messages: %s", FThreadIndex, e.what());
     }
     batch.reset();
+    // The output goes on in queue order; the turn passes on whatever happened.
+    if (FSequencer) FSequencer->WaitForTurn(ticket);
+    try {
+      Deliver(std::move(output));
+    } catch (const std::exception& e) {
+      LogInfo("[ProcessingThread %d] Exception processing messages: %s", FThreadIndex, e.what());
+    }
+    if (FSequencer) FSequencer->Done(ticket);
+    ++ticket;
   }
 }
 
-void TProcessingThread::ProcessBatch(const TProcessingBatch& ABatch) {
+void TProcessingThread::Deliver(TBatchOutput&& AOutput) {
+  for (auto& list : AOutput.SyslogLists) FOutboundSyslogQueue->EnqueueBatch(std::move(list));
+  for (auto& list : AOutput.BeatLists) FOutboundBeatQueue->EnqueueBatch(std::move(list));
+}
+
+TProcessingThread::TBatchOutput TProcessingThread::ProcessBatch(const TProcessingBatch& ABatch) {
   const TCollectionInterface& reader = ABatch.CollectionInterface();
   const TSyslogReceiverList& syslogReceivers = reader.SyslogReceivers();
   const TBeatReceiverList& beatReceivers = reader.BeatReceivers();
-  if (syslogReceivers.Count() == 0 && beatReceivers.Count() == 0) return;
+  TBatchOutput output;
+  if (syslogReceivers.Count() == 0 && beatReceivers.Count() == 0) return output;
 
   // One list per receiver, filled event by event so that each event is
   // parsed once for all of them.
-  std::vector<TSyslogMessageQueue::TItemList> syslogLists(static_cast<size_t>(syslogReceivers.Count()));
-  std::vector<TLogBeatQueue::TItemList> beatLists(static_cast<size_t>(beatReceivers.Count()));
+  std::vector<TSyslogMessageQueue::TItemList>& syslogLists = output.SyslogLists;
+  std::vector<TLogBeatQueue::TItemList>& beatLists = output.BeatLists;
+  syslogLists.resize(static_cast<size_t>(syslogReceivers.Count()));
+  beatLists.resize(static_cast<size_t>(beatReceivers.Count()));
   for (auto& list : syslogLists) list.reserve(ABatch.EventList().size());
   for (auto& list : beatLists) list.reserve(ABatch.EventList().size());
 
@@ -97,8 +119,7 @@ void TProcessingThread::ProcessBatch(const TProcessingBatch& ABatch) {
     }
   }
 
-  for (auto& list : syslogLists) FOutboundSyslogQueue->EnqueueBatch(std::move(list));
-  for (auto& list : beatLists) FOutboundBeatQueue->EnqueueBatch(std::move(list));
+  return output;
 }
 
 }  // namespace zor

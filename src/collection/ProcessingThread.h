@@ -3,18 +3,20 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "beats/LogBeat.h"
+#include "collection/BatchSequencer.h"
 #include "collection/EventLog.h"
 #include "collection/ProcessingBatch.h"
 #include "core/CustomThread.h"
 #include "core/SignalledQueue.h"
 #include "syslog/BaseSysLogMessage.h"
+#include "syslog/SyslogMessageQueue.h"
 
 namespace zor {
 
 using TProcessingBatchQueue = TSignalledQueue<TProcessingBatch>;
-using TSyslogMessageQueue = TSignalledQueue<TBaseSysLogMessage>;
 using TLogBeatQueue = TSignalledQueue<TLogBeat>;
 
 // One worker of the processor pool: drains every queued batch and turns each
@@ -33,7 +35,8 @@ using TLogBeatQueue = TSignalledQueue<TLogBeat>;
 class TProcessingThread : public TCustomThread {
  public:
   TProcessingThread(int32_t AThreadIndex, TProcessingBatchQueue* AInboundQueue,
-                    TSyslogMessageQueue* AOutboundSyslogQueue, TLogBeatQueue* AOutboundBeatQueue);
+                    TSyslogMessageQueue* AOutboundSyslogQueue, TLogBeatQueue* AOutboundBeatQueue,
+                    TBatchSequencer* ASequencer = nullptr);
   ~TProcessingThread() override;
 
   [[nodiscard]] int32_t ThreadIndex() const { return FThreadIndex; }
@@ -46,12 +49,19 @@ class TProcessingThread : public TCustomThread {
   bool Execute() override;
 
  private:
-  void ProcessBatch(const TProcessingBatch& ABatch);
+  // The messages and documents of one batch: one list per receiver.
+  struct TBatchOutput {
+    std::vector<TSyslogMessageQueue::TItemList> SyslogLists;
+    std::vector<TLogBeatQueue::TItemList> BeatLists;
+  };
+  [[nodiscard]] TBatchOutput ProcessBatch(const TProcessingBatch& ABatch);
+  void Deliver(TBatchOutput&& AOutput);
 
   const int32_t FThreadIndex;
   TProcessingBatchQueue* const FInboundQueue;
   TSyslogMessageQueue* const FOutboundSyslogQueue;
   TLogBeatQueue* const FOutboundBeatQueue;
+  TBatchSequencer* const FSequencer;  // null: output in this thread's order
   // The record reused for every event this thread parses.
   TEventLog FEventLog;
 };

@@ -43,8 +43,9 @@ TEventLogManager::TEventLogManager() : FCollector(std::make_unique<TCollector>()
 
 TEventLogManager::~TEventLogManager() {
   FControlWindow.reset();
-  // TODO(H1): the processor (collection/) is freed here, before the configuration.
-  FCollector.reset();
+  // The members go in reverse order of declaration: parked subscribers (which
+  // may still feed the processor) first, then the processor, which joins its
+  // threads before its queues go, and the configuration last.
 }
 
 void TEventLogManager::LoadConfigAndSetLogLevel() {
@@ -141,19 +142,23 @@ void TEventLogManager::WndProc(const TMessage& AMessage) {
 
 // ---- Pipeline stages ----------------------------------------------------------
 //
-// The stages below are assembled by the pipeline builders, the Event Log API
-// binding, the configuration-server client and the management endpoint. Until
-// one of them is part of the build, its method does nothing and start-up goes
-// on without it.
+// The builders of the syslog side (InitSyslogSenders, InitSubscribers,
+// InitTrainers) are in EventLogManagerAssembly.cpp. The configuration-server
+// client, the management endpoint and the beat senders are not part of this
+// build: their stages log what they would have done and start-up goes on
+// without them.
 
 void TEventLogManager::CreateProcessor() {
-  // TODO(H1): create the processor pool with FCollector->ProcessingThreads()
-  // threads, once per process (it survives reconfigurations).
+  FProcessor = std::make_unique<TEventLogMessageProcessor>(FCollector->ProcessingThreads());
 }
 
 bool TEventLogManager::LoadEventLogApi() {
-  // TODO(H1): TWinEvt::Load() once per process; on an error LogFatal
-  // "Exception loading Winevtapi.dll: %s" and return false.
+  try {
+    if (FWinEvt == nullptr) FWinEvt = TWinEvt::Load();
+  } catch (const std::exception& error) {
+    LogFatal(TUtilities::Format("Exception loading Winevtapi.dll: %s", error.what()));
+    return false;
+  }
   return true;
 }
 
@@ -162,59 +167,56 @@ void TEventLogManager::StartConfigQuery() {
     LogInfo("No Config Server Found In File");
     return;
   }
-  // TODO(H1): log "Config Query Thread Started For Server %s", create the
-  // configuration query thread (interval, host, port, user, password,
-  // unique id, ctWinEvt, FControlWindow) and start it without waiting.
   LogError("Config server %s is configured, but this build has no configuration server client",
            FCollector->ConfigServer().c_str());
 }
 
 void TEventLogManager::StartEndpoint() {
-  // TODO(H1): log "Starting %s Endpoint: %s:%d", create the management
-  // endpoint from the configuration with FControlWindow and start it; log
-  // "Endpoint startted" or "Endpoint failed to start" and go on either way.
-}
-
-void TEventLogManager::InitSyslogSenders() {
-  // TODO(H1): the syslog sender registry on the processor's outbound queue.
+  // The management endpoint is not part of this build.
 }
 
 void TEventLogManager::InitBeatSenders() {
-  // TODO(H1): the beat sender registry on the processor's outbound queue.
+  // The beat senders are not part of this build: documents for beat
+  // receivers stay in the processor's outbound beat queue.
 }
 
-void TEventLogManager::InitTrainers() {
-  // TODO(H1): one trainer per syslog destination.
-}
+void TEventLogManager::StopEndpoint() {}
 
-void TEventLogManager::InitSubscribers() {
-  // TODO(H1): one subscriber per enabled reader.
-}
-
-void TEventLogManager::StopEndpoint() {
-  // TODO(H1): stop the management endpoint (nothing when none was created).
-}
-
-void TEventLogManager::StopConfigQuery() {
-  // TODO(H1): ThreadStop(true, INFINITE) the query thread, free and forget it.
-}
+void TEventLogManager::StopConfigQuery() {}
 
 void TEventLogManager::StopSubscribers() {
-  // TODO(H1): "Shutting down %d subscribers", ThreadStop(true, 5000) each,
-  // park the ones that time out, "%d subscribers shut down", empty the list.
+  (void)FParkedSubscribers.Reap();
+  if (!FSubscribers) return;
+  const int count = static_cast<int>(FSubscribers->size());
+  LogInfo("Shutting down %d subscribers", count);
+  for (std::unique_ptr<TEventLogSubscriber>& subscriber : *FSubscribers) {
+    if (subscriber->ThreadStop(true, 5000)) {
+      LogInfo("Subscribers %s shut down", subscriber->ConfigName().c_str());
+    } else {
+      LogInfo("Subscribers %s shut down timed out", subscriber->ConfigName().c_str());
+      FParkedSubscribers.Park(std::move(subscriber));
+    }
+  }
+  LogInfo("%d subscribers shut down", count);
+  FSubscribers->clear();
 }
 
 void TEventLogManager::StopTrainers() {
-  // TODO(H1): "Shutting down %d trainers", stop each waiting, empty the list.
+  if (!FTrainers) return;
+  LogInfo("Shutting down %d trainers", static_cast<int>(FTrainers->size()));
+  for (std::unique_ptr<TSyslogTrainer>& trainer : *FTrainers) (void)trainer->ThreadStop(true, INFINITE);
+  FTrainers->clear();
 }
 
 void TEventLogManager::StopSyslogSenders() {
-  // TODO(H1): "Shut down syslog senders", stop the registry waiting, Clear
-  // it, free and forget it.
+  if (!FSysLogSenders) return;
+  LogInfo("Shut down syslog senders");
+  FProcessor->SetSyslogBacklogProbe(nullptr);
+  (void)FSysLogSenders->ThreadStop(true, INFINITE);
+  FSysLogSenders->Clear();
+  FSysLogSenders.reset();
 }
 
-void TEventLogManager::StopBeatSenders() {
-  // TODO(H1): "Shut down log beat senders", as the syslog senders.
-}
+void TEventLogManager::StopBeatSenders() {}
 
 }  // namespace zor

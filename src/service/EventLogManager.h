@@ -1,9 +1,16 @@
 #pragma once
 
 #include <memory>
+#include <optional>
+#include <vector>
 
+#include "collection/EventLogMessageProcessor.h"
+#include "collection/EventLogSubscriber.h"
 #include "config/Collector.h"
+#include "core/ParkedThreads.h"
 #include "platform/ControlWindow.h"
+#include "syslog/SysLogSenders.h"
+#include "syslog/SyslogTrainer.h"
 
 namespace zor {
 
@@ -17,8 +24,12 @@ namespace zor {
 // stop never overlaps a reconfiguration. The manager takes no lock.
 //
 // Ownership: the manager owns the current TCollector (replaced whole on each
-// reconfiguration) and its control window; other threads get the window as a
-// borrowed pointer and must be stopped (ShutDown) before the manager goes.
+// reconfiguration), its control window, the processor (one per process: its
+// queues, and whatever is queued in them, survive reconfigurations), and the
+// pipeline of the current start-up: the syslog sender registry, the
+// subscribers and the trainers. Other threads get the window and the
+// processor as borrowed pointers and must be stopped (ShutDown) before the
+// manager goes.
 class TEventLogManager {
  public:
   // Loads the configuration (when the file exists), sets the log level,
@@ -42,6 +53,7 @@ class TEventLogManager {
   [[nodiscard]] TControlWindow* ControlWindow() const { return FControlWindow.get(); }
   // The current configuration; read on the service thread only.
   [[nodiscard]] const TCollector& Collector() const { return *FCollector; }
+  [[nodiscard]] TEventLogMessageProcessor& Processor() const { return *FProcessor; }
 
  private:
   // The control window's handler: WM_RECONFIGURE stops the pipeline, reloads
@@ -71,6 +83,14 @@ class TEventLogManager {
 
   std::unique_ptr<TCollector> FCollector;
   std::unique_ptr<TControlWindow> FControlWindow;
+  std::unique_ptr<TEventLogMessageProcessor> FProcessor;
+  TWinEvt* FWinEvt = nullptr;  // process-wide, never freed
+  std::unique_ptr<TSysLogSenders> FSysLogSenders;
+  // Created on first use and kept; emptied by ShutDown.
+  std::optional<std::vector<std::unique_ptr<TEventLogSubscriber>>> FSubscribers;
+  std::optional<std::vector<std::unique_ptr<TSyslogTrainer>>> FTrainers;
+  // Subscribers that did not stop in time; freed once their threads end.
+  TParkedThreads FParkedSubscribers;
 };
 
 }  // namespace zor

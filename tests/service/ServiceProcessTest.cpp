@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/ChildProcess.h"
+#include "support/ServiceFolders.h"
 #include "support/TempDir.h"
 #include "support/Utilities.h"
 #include "support/WaitUntil.h"
@@ -21,70 +22,12 @@ namespace zor {
 namespace {
 
 using test::TChildProcess;
+using test::ReadFile;
 using test::TempDir;
 using test::WaitUntil;
 
-std::string ReadFile(const std::filesystem::path& APath) {
-  std::ifstream file(APath, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 // A service with its own data and program folders under one temporary folder.
-class ServiceProcessTest : public testing::Test {
- protected:
-  std::filesystem::path DataDir() const { return FRoot / "data"; }
-  std::filesystem::path SvcDir() const { return DataDir() / "Velmora/WinEvtSvc/Svc"; }
-  std::filesystem::path ConfigFile() const { return SvcDir() / "SvcConfig.json"; }
-  std::filesystem::path LogFile() const { return FRoot / "home/Log/zor-event-exporter.log"; }
-
-  std::vector<std::string> Folders() const {
-    return {"--programdata", DataDir().string(), "--home", (FRoot / "home").string()};
-  }
-
-  std::unique_ptr<TChildProcess> Start(std::vector<std::string> AExtra = {}, std::string AProgram = ZOR_BINARY) {
-    std::vector<std::string> arguments = Folders();
-    arguments.insert(arguments.end(), AExtra.begin(), AExtra.end());
-    return std::make_unique<TChildProcess>(AProgram, arguments, FRoot.Path());
-  }
-
-  void WriteConfig(const std::string& AText) {
-    std::filesystem::create_directories(SvcDir());
-    std::ofstream(ConfigFile(), std::ios::binary) << AText;
-  }
-
-  // The log file as UTF-8 text, without its byte order mark.
-  std::string Log() const {
-    const std::string bytes = ReadFile(LogFile());
-    if (bytes.size() < 2) return "";
-    std::u16string units((bytes.size() - 2) / 2, u'\0');
-    for (size_t i = 0; i < units.size(); ++i)
-      units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 + 2 * i]) |
-                                       static_cast<unsigned char>(bytes[3 + 2 * i]) << 8);
-    return TUtilities::Utf16ToUtf8(units);
-  }
-
-  [[nodiscard]] testing::AssertionResult LogHas(const std::string& AText) const {
-    return WaitUntil([&] { return Log().find(AText) != std::string::npos; }, std::chrono::seconds(30),
-                     "log line \"" + AText + "\"");
-  }
-
-  // The texts appear in the log in this order.
-  [[nodiscard]] testing::AssertionResult LogInOrder(const std::vector<std::string>& ATexts) const {
-    const std::string log = Log();
-    size_t at = 0;
-    for (const std::string& text : ATexts) {
-      const size_t found = log.find(text, at);
-      if (found == std::string::npos)
-        return testing::AssertionFailure() << "\"" << text << "\" missing or out of order in:\n" << log;
-      at = found + text.size();
-    }
-    return testing::AssertionSuccess();
-  }
-
-  TempDir FRoot;
-};
+class ServiceProcessTest : public testing::Test, protected test::TServiceFolders {};
 
 TEST_F(ServiceProcessTest, StartsWithDefaultsAndStopsCleanlyOnTermOrInterrupt) {
   for (int signal : {SIGTERM, SIGINT}) {

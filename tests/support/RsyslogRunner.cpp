@@ -122,7 +122,8 @@ bool TRsyslogRunner::Start(bool ANewPorts) {
         << "module(load=\"imudp\")\n"
         << "module(load=\"imtcp\" maxSessions=\"200\")\n"
         << "template(name=\"RawLine\" type=\"string\" string=\"%rawmsg%\\n\")\n"
-        << "input(type=\"imudp\" address=\"127.0.0.1\" port=\"" << FPorts[0] << "\" ruleset=\"udp\")\n"
+        << "input(type=\"imudp\" address=\"127.0.0.1\" port=\"" << FPorts[0] << "\" ruleset=\"udp\"\n"
+        << "      rcvbufSize=\"16m\")\n"
         << "input(type=\"imtcp\" address=\"127.0.0.1\" port=\"" << FPorts[1] << "\" ruleset=\"tcp\")\n"
         << "input(type=\"imtcp\" address=\"127.0.0.1\" port=\"" << FPorts[2] << "\" ruleset=\"tls\"\n"
         << "      streamDriver.name=\"ossl\" streamDriver.mode=\"1\" streamDriver.authMode=\"anon\")\n";

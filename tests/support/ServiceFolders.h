@@ -1,0 +1,45 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
+
+namespace zor::test {
+
+// The service program run by a test, with its data, program and event log
+// folders under one temporary folder: writes its configuration, starts it,
+// and reads its log file.
+class TServiceFolders {
+ public:
+  std::filesystem::path DataDir() const { return FRoot / "data"; }
+  std::filesystem::path SvcDir() const { return DataDir() / "Velmora/WinEvtSvc/Svc"; }
+  std::filesystem::path ConfigFile() const { return SvcDir() / "SvcConfig.json"; }
+  std::filesystem::path BookmarkDir() const { return SvcDir() / "BookMarks"; }
+  std::filesystem::path EventLogDir() const { return FRoot / "eventlogs"; }
+  std::filesystem::path LogFile() const { return FRoot / "home/Log/zor-event-exporter.log"; }
+
+  // --programdata, --home and --eventlog-dir of these folders.
+  std::vector<std::string> Folders() const;
+  std::unique_ptr<TChildProcess> Start(std::vector<std::string> AExtra = {},
+                                       const std::string& AProgram = ZOR_BINARY) const;
+  void WriteConfig(const std::string& AText) const;
+
+  // The log file as UTF-8 text, without its byte order mark.
+  std::string Log() const;
+  [[nodiscard]] testing::AssertionResult LogHas(const std::string& AText) const;
+  // The texts appear in the log in this order.
+  [[nodiscard]] testing::AssertionResult LogInOrder(const std::vector<std::string>& ATexts) const;
+
+ protected:
+  TempDir FRoot;
+};
+
+std::string ReadFile(const std::filesystem::path& APath);
+
+}  // namespace zor::test

@@ -60,6 +60,7 @@ while True:
     print("[listener] " + data.decode("utf-8", "replace"), flush=True)
 ' "$port" &
 pids+=($!)
+sleep 1  # the listener is up before the first line is sent
 
 write_event 100 4 "demo started"
 write_event 200 3 "a warning from the demo"

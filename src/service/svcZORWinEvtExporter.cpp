@@ -25,7 +25,19 @@ void TsvcZORWinEvtExporter::ServiceStart() {
     FManager.reset();
     throw;
   }
-  if (FManager->StartUp())
+  bool started = false;
+  try {
+    started = FManager->StartUp();
+  } catch (const std::exception& error) {
+    // A pipeline that could not be built (two kinds of sender for one
+    // destination, an exclusion expression that does not compile...) fails
+    // the start; what was started of it is stopped first.
+    LogFatal(error.what());
+    FManager->ShutDown();
+    FManager.reset();
+    throw;
+  }
+  if (started)
     LogInfo("Event log manager started");
   else
     LogFatal("Event log manager failed to start");

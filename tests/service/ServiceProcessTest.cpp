@@ -42,6 +42,9 @@ TEST_F(ServiceProcessTest, StartsWithDefaultsAndStopsCleanlyOnTermOrInterrupt) {
                                 " does not exist. Loading default bindings\r\n",
                             " INFO  - Log Level Set To LOG_INFO\r\n",
                             " INFO  - No Config Server Found In File\r\n",
+                            " INFO  - Init Syslog Senders\r\n",
+                            " INFO  - No Readers in Config. No Senders to Init\r\n",
+                            " INFO  - No Readers in Config. No Event Log Subscriptions to Create\r\n",
                             " INFO  - Event log manager started\r\n"}));
     EXPECT_TRUE(std::filesystem::is_directory(SvcDir() / "BookMarks"));
     EXPECT_FALSE(std::filesystem::exists(ConfigFile())) << "defaults are not written back";

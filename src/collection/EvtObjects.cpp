@@ -182,6 +182,19 @@ std::vector<std::optional<std::string>> TEvtRenderContext::Values(std::string_vi
   return values;
 }
 
+TEvtRenderContext::TValues TEvtRenderContext::Values(const std::shared_ptr<TEvtEvent>& AEvent) const {
+  {
+    TCriticalSectionGuard guard(FLastLock);
+    if (!FLastEvent.owner_before(AEvent) && !AEvent.owner_before(FLastEvent) && !FLastEvent.expired())
+      return FLastValues;
+  }
+  TValues values = Values(AEvent->Xml);
+  TCriticalSectionGuard guard(FLastLock);
+  FLastEvent = AEvent;
+  FLastValues = values;
+  return values;
+}
+
 std::optional<std::string> TEvtNameEnum::Peek() {
   TCriticalSectionGuard guard(FLock);
   if (FNext >= FNames.size()) return std::nullopt;

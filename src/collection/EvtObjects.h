@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -70,9 +71,11 @@ class TEvtBookmark final : public TEvtObject {
   size_t FCurrent GUARDED_BY(FLock) = SIZE_MAX;
 };
 
-// Value paths to render (Event/System/Provider/@Name). Immutable.
+// Value paths to render (Event/System/Provider/@Name). The paths are set
+// once, before the handle is handed out; any thread may then use it.
 class TEvtRenderContext final : public TEvtObject {
  public:
+  using TValues = std::vector<std::optional<std::string>>;
   struct TValuePath {
     std::vector<std::string> Elements;  // from the root element down
     std::string Attribute;              // empty: the last element's text
@@ -82,9 +85,18 @@ class TEvtRenderContext final : public TEvtObject {
   static std::optional<TValuePath> ParsePath(std::string_view APath);
   // The values of AXml at each path; nothing where a path reaches nothing
   // (or the XML is malformed).
-  std::vector<std::optional<std::string>> Values(std::string_view AXml) const;
+  TValues Values(std::string_view AXml) const;
+  // The values of AEvent's XML. The last event's values are kept, so the two
+  // calls of EvtRender's size-then-fill convention parse the event once.
+  TValues Values(const std::shared_ptr<TEvtEvent>& AEvent) const EXCLUDES(FLastLock);
 
   std::vector<TValuePath> Paths;
+
+ private:
+  mutable TCriticalSection FLastLock;
+  // Compared by owner, so a new event at a freed one's address is no match.
+  mutable std::weak_ptr<TEvtEvent> FLastEvent GUARDED_BY(FLastLock);
+  mutable TValues FLastValues GUARDED_BY(FLastLock);
 };
 
 // A list handed out one name at a time (channel and publisher enumerations).

@@ -288,7 +288,7 @@ bool TWinEvt::EvtRender(EVT_HANDLE AContext, EVT_HANDLE AFragment, uint32_t AFla
       const auto context = Find<TEvtRenderContext>(AContext);
       if (!context) return false;
       const auto event = Find<TEvtEvent>(AFragment);
-      return event && CopyValues(context->Values(event->Xml), ABufferSize, ABuffer, ABufferUsed, APropertyCount);
+      return event && CopyValues(context->Values(event), ABufferSize, ABuffer, ABufferUsed, APropertyCount);
     }
     default: return Fail(ERROR_INVALID_PARAMETER);
   }

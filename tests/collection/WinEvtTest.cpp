@@ -365,6 +365,41 @@ TEST_F(WinEvtTest, RendersProviderNameValuesWithTheTwoCallConvention) {
   EXPECT_EQ(FApi->EvtCreateRenderContext(1, badPath, EvtRenderContextValues), nullptr);
 }
 
+// A context keeps the last event's values between the size and fill calls;
+// another event, an earlier one again, or a new event in a closed one's place
+// must each get their own values.
+TEST_F(WinEvtTest, RenderedValuesBelongToTheEventAskedFor) {
+  for (uint32_t id : {11u, 22u, 33u, 44u}) Write("Application", id);
+  const TEvtHandle subscription = Subscribe("Application", nullptr, EvtSubscribeStartAtOldestRecord);
+  const char* paths[] = {"Event/System/EventID"};
+  const TEvtHandle context = Own(FApi->EvtCreateRenderContext(1, paths, EvtRenderContextValues));
+  ASSERT_NE(context, nullptr);
+  const auto eventId = [&](EVT_HANDLE AEvent) -> std::string {
+    uint32_t used = 0, count = 0;
+    EXPECT_FALSE(FApi->EvtRender(context.get(), AEvent, EvtRenderEventValues, 0, nullptr, &used, &count));
+    std::vector<EVT_VARIANT> buffer(used / sizeof(EVT_VARIANT) + 1);
+    if (!FApi->EvtRender(context.get(), AEvent, EvtRenderEventValues, used, buffer.data(), &used, &count)) return "";
+    return count == 1 && buffer[0].Type == EvtVarTypeString ? buffer[0].StringVal : "";
+  };
+
+  EVT_HANDLE events[2] = {};
+  uint32_t returned = 0;
+  ASSERT_TRUE(FApi->EvtNext(subscription.get(), 2, events, INFINITE, 0, &returned));
+  ASSERT_EQ(returned, 2u);
+  EXPECT_EQ(eventId(events[0]), "11");
+  EXPECT_EQ(eventId(events[1]), "22");
+  EXPECT_EQ(eventId(events[0]), "11");
+  for (EVT_HANDLE event : events) EXPECT_TRUE(FApi->EvtClose(event));
+
+  // Freed events: the next ones may take their addresses.
+  for (const char* expected : {"33", "44"}) {
+    EVT_HANDLE event = nullptr;
+    ASSERT_TRUE(FApi->EvtNext(subscription.get(), 1, &event, INFINITE, 0, &returned));
+    EXPECT_EQ(eventId(event), expected);
+    EXPECT_TRUE(FApi->EvtClose(event));
+  }
+}
+
 TEST_F(WinEvtTest, EnumeratesChannelsOfTheSessionAndNoPublishers) {
   Write("Application");
   WriteFileBytes(FDir / "Microsoft-Windows-Sysmon%4Operational.evtx", ReadFileBytes(SamplesDir + "omer_sysmon.evtx"));

@@ -30,18 +30,27 @@ std::string LastErrorText(uint32_t ACode) { return TWinEvt::SysErrorMessage(ACod
 
 // Replaces every CR LF pair by one blank, then removes every remaining CR and LF.
 void StripNewLines(std::string& AText) {
-  std::string result;
-  result.reserve(AText.size());
-  for (size_t i = 0; i < AText.size(); ++i) {
+  // Most events hold no line break: two quick scans, nothing copied. Else the
+  // text is compacted in place from the first break on.
+  const size_t size = AText.size();
+  const char* const data = AText.data();
+  const void* const lf = std::memchr(data, '\n', size);
+  const void* const cr = std::memchr(data, '\r', size);
+  if (lf == nullptr && cr == nullptr) return;
+  size_t from = size;
+  if (lf != nullptr) from = static_cast<size_t>(static_cast<const char*>(lf) - data);
+  if (cr != nullptr) from = std::min(from, static_cast<size_t>(static_cast<const char*>(cr) - data));
+  size_t to = from;
+  for (size_t i = from; i < size; ++i) {
     const char c = AText[i];
-    if (c == '\r' && i + 1 < AText.size() && AText[i + 1] == '\n') {
-      result += ' ';
+    if (c == '\r' && i + 1 < size && AText[i + 1] == '\n') {
+      AText[to++] = ' ';
       ++i;
     } else if (c != '\r' && c != '\n') {
-      result += c;
+      AText[to++] = c;
     }
   }
-  AText.swap(result);
+  AText.resize(to);
 }
 
 // The record id that bookmark XML AXml holds for channel AChannel (letter case

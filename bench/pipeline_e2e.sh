@@ -18,10 +18,12 @@
 #   CPU s/M       user + system seconds of the process (start to SIGTERM exit) per million events
 #   peak RSS      maximum resident set (/usr/bin/time -v)
 #
-# usage: [N=1000000] [THREADS="1 2"] [BATCH=1000] [KEEP=1] bench/pipeline_e2e.sh [BUILD_DIR]
+# usage: [N=1000000] [THREADS="1 2"] [BATCH=1000] [RSYSLOG=0] [KEEP=1] bench/pipeline_e2e.sh [BUILD_DIR]
 #   BUILD_DIR defaults to build/release; the program and the helper targets
 #   (bench_line_sink, bench_xml_channel_gen, bench_channel_count) are built
-#   there when missing. KEEP=1 keeps the temporary folder (logs, configuration).
+#   there when missing. RSYSLOG=0 leaves out the capture run and rsyslog (for
+#   quick service-only runs). KEEP=1 keeps the temporary folder (logs,
+#   configuration).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
@@ -194,10 +196,12 @@ run_service() {
 }
 
 # ---- the service ---------------------------------------------------------------
-echo "warm-up run (2 processing threads), capturing the lines for rsyslog"
 lines=$tmp/lines.log
-run_service warm-up 2 --capture "$lines"
-echo "  captured $(wc -l <"$lines") lines, $(du -h "$lines" | cut -f1)"
+if [[ ${RSYSLOG:-1} != 0 ]]; then
+  echo "warm-up run (2 processing threads), capturing the lines for rsyslog"
+  run_service warm-up 2 --capture "$lines"
+  echo "  captured $(wc -l <"$lines") lines, $(du -h "$lines" | cut -f1)"
+fi
 
 for threads in $THREADS; do
   echo "service, $threads processing thread(s)"
@@ -205,11 +209,14 @@ for threads in $THREADS; do
 done
 
 # ---- rsyslog: imfile -> omfwd --------------------------------------------------
-echo "rsyslog imfile -> omfwd TCP"
-rs=$tmp/rsyslog
-mkdir -p "$rs/work"
-start_sink "$rs"
-cat >"$rs/rsyslog.conf" <<EOF
+# rsyslog reading the captured lines.
+rsyslog_run() {
+  local rs timed ok t0
+  echo "rsyslog imfile -> omfwd TCP"
+  rs=$tmp/rsyslog
+  mkdir -p "$rs/work"
+  start_sink "$rs"
+  cat >"$rs/rsyslog.conf" <<EOF
 global(workDirectory="$rs/work" maxMessageSize="64k")
 module(load="imfile" mode="inotify")
 input(type="imfile" file="$lines" tag="zor" severity="info" facility="local0" ruleset="forward")
@@ -217,21 +224,23 @@ ruleset(name="forward") {
   action(type="omfwd" target="127.0.0.1" port="$port" protocol="tcp" template="RSYSLOG_TraditionalForwardFormat")
 }
 EOF
-"$rsyslogd" -N1 -f "$rs/rsyslog.conf" >"$rs/check.out" 2>&1 || { cat "$rs/check.out" >&2; exit 1; }
-t0=$(now)
-/usr/bin/time -v -o "$rs/time.txt" "$rsyslogd" -n -f "$rs/rsyslog.conf" -i "$rs/rsyslogd.pid" >"$rs/rsyslogd.out" 2>&1 &
-timed=$!
-pids+=("$timed")
-ok=1
-wait_for_sink "$rs" || ok=0
-stop_timed "$timed"
-stop_sink
-if ((ok)); then
-  record "rsyslog imfile->omfwd" "$rs" "$t0"
-else
-  echo "  rsyslog: the sink got $(sink_field "$rs" lines) of $N lines" >&2
-  tail -n 5 "$rs/rsyslogd.out" >&2 || true
-fi
+  "$rsyslogd" -N1 -f "$rs/rsyslog.conf" >"$rs/check.out" 2>&1 || { cat "$rs/check.out" >&2; exit 1; }
+  t0=$(now)
+  /usr/bin/time -v -o "$rs/time.txt" "$rsyslogd" -n -f "$rs/rsyslog.conf" -i "$rs/rsyslogd.pid" >"$rs/rsyslogd.out" 2>&1 &
+  timed=$!
+  pids+=("$timed")
+  ok=1
+  wait_for_sink "$rs" || ok=0
+  stop_timed "$timed"
+  stop_sink
+  if ((ok)); then
+    record "rsyslog imfile->omfwd" "$rs" "$t0"
+  else
+    echo "  rsyslog: the sink got $(sink_field "$rs" lines) of $N lines" >&2
+    tail -n 5 "$rs/rsyslogd.out" >&2 || true
+  fi
+}
+[[ ${RSYSLOG:-1} == 0 ]] || rsyslog_run
 
 # ---- the table -----------------------------------------------------------------
 echo

@@ -154,10 +154,39 @@ std::optional<TEvtRenderContext::TValuePath> TEvtRenderContext::ParsePath(std::s
   return path;
 }
 
+namespace {
+
+// When every path lies under Event/System, the event up to the first
+// "</System>", closed with "</Event>": that document answers them as the whole
+// event does, and most of an event is its EventData. Empty when the paths go
+// elsewhere or there is no such end tag. A cut that does not leave System as
+// a whole child of Event (a "</System>" in a comment, a CDATA section or
+// deeper down, a prefixed root) does not parse, and the caller then parses
+// the whole event.
+std::string SystemPart(std::string_view AXml, const std::vector<TEvtRenderContext::TValuePath>& APaths) {
+  constexpr std::string_view EndTag = "</System>";
+  if (APaths.empty()) return {};
+  for (const TEvtRenderContext::TValuePath& path : APaths)
+    if (path.Elements.size() < 2 || path.Elements[0] != "Event" || path.Elements[1] != "System") return {};
+  const size_t end = AXml.find(EndTag);
+  if (end == std::string_view::npos) return {};
+  std::string part;
+  part.reserve(end + EndTag.size() + 8);
+  part.append(AXml.substr(0, end + EndTag.size()));
+  part.append("</Event>");
+  return part;
+}
+
+}  // namespace
+
 std::vector<std::optional<std::string>> TEvtRenderContext::Values(std::string_view AXml) const {
   std::vector<std::optional<std::string>> values(Paths.size());
   pugi::xml_document document;
-  if (!document.load_buffer(AXml.data(), AXml.size())) return values;
+  const std::string systemPart = SystemPart(AXml, Paths);
+  if (systemPart.empty() || !document.load_buffer(systemPart.data(), systemPart.size()) ||
+      std::string_view(document.document_element().name()) != "Event") {
+    if (!document.load_buffer(AXml.data(), AXml.size())) return values;
+  }
   for (size_t i = 0; i < Paths.size(); ++i) {
     const TValuePath& path = Paths[i];
     pugi::xml_node node = document;

@@ -400,6 +400,57 @@ TEST_F(WinEvtTest, RenderedValuesBelongToTheEventAskedFor) {
   }
 }
 
+// Values under Event/System come from the part of the event up to its System
+// element; events where that cut would mislead must give what the whole
+// event gives.
+TEST_F(WinEvtTest, SystemValuesMatchTheWholeEventWhereACutWouldMislead) {
+  struct Case {
+    const char* Xml;
+    const char* Provider;  // nullptr: no value
+  };
+  const Case cases[] = {
+      {"<Event><!-- </System> --><System><Provider Name='P1'/><EventRecordID>1</EventRecordID></System></Event>", "P1"},
+      {"<Event><System/><EventData><Data><![CDATA[</System>]]></Data><Data><EventRecordID>2</EventRecordID></Data>"
+       "</EventData><System><Provider Name='second'/></System></Event>",
+       nullptr},
+      {"<e:Event xmlns:e='urn:x'><e:System><e:Provider Name='P3'/><e:EventRecordID>3</e:EventRecordID></e:System>"
+       "</e:Event><EventRecordID>3</EventRecordID>",
+       "P3"},
+      {"<Event><Wrapper><System><Provider Name='inner'/></System></Wrapper><System><Provider Name='P4'/>"
+       "<EventRecordID>4</EventRecordID></System></Event>",
+       "P4"},
+      {"<Event><System><Provider Name='P5'/><EventRecordID>5</EventRecordID></System><EventData><Data>x</Data>"
+       "</EventData></Event>",
+       "P5"},
+  };
+  std::string lines;
+  for (const Case& test : cases) lines += std::string(test.Xml) + "\n";
+  WriteFileBytes(FDir / "Application.xml", lines);
+  const TEvtHandle subscription = Subscribe("Application", nullptr, EvtSubscribeStartAtOldestRecord);
+  const char* paths[] = {"Event/System/Provider/@Name"};
+  const TEvtHandle context = Own(FApi->EvtCreateRenderContext(1, paths, EvtRenderContextValues));
+  ASSERT_NE(context, nullptr);
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.Xml);
+    EVT_HANDLE event = nullptr;
+    uint32_t returned = 0;
+    ASSERT_TRUE(FApi->EvtNext(subscription.get(), 1, &event, INFINITE, 0, &returned));
+    const TEvtHandle owned = Own(event);
+    std::vector<EVT_VARIANT> buffer(16);
+    uint32_t used = 0, count = 0;
+    ASSERT_TRUE(FApi->EvtRender(context.get(), event, EvtRenderEventValues,
+                                static_cast<uint32_t>(buffer.size() * sizeof(EVT_VARIANT)), buffer.data(), &used,
+                                &count));
+    ASSERT_EQ(count, 1u);
+    if (test.Provider == nullptr) {
+      EXPECT_EQ(buffer[0].Type, EvtVarTypeNull);
+    } else {
+      ASSERT_EQ(buffer[0].Type, EvtVarTypeString);
+      EXPECT_STREQ(buffer[0].StringVal, test.Provider);
+    }
+  }
+}
+
 TEST_F(WinEvtTest, EnumeratesChannelsOfTheSessionAndNoPublishers) {
   Write("Application");
   WriteFileBytes(FDir / "Microsoft-Windows-Sysmon%4Operational.evtx", ReadFileBytes(SamplesDir + "omer_sysmon.evtx"));

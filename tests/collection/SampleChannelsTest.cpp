@@ -199,8 +199,8 @@ constexpr TSyslogFacility Facility = TSyslogFacility::sfLocalUseThree;
 constexpr TSyslogSeverity DefaultSeverity = TSyslogSeverity::slWarning;
 
 // An event that no channel holds, pushed through the processor after a run:
-// once it has come out for every receiver (behind the run's last batch with
-// one processing thread), the run's output is complete.
+// once it has come out for every receiver (behind the run's last batch, as the
+// processor keeps batch order), the run's output is complete.
 const std::string BarrierEvent =
     "<Event><System><Provider Name='Barrier'/><EventID>1</EventID><Level>4</Level>"
     "<TimeCreated SystemTime='2020-01-01T00:00:00.0000000Z'/><EventRecordID>1</EventRecordID>"
@@ -274,8 +274,7 @@ class TChannelRun {
 
   // Everything the processor has put out since the last call: the barrier
   // event has come out for every receiver and each receiver has at least
-  // AAtLeast items (with two processing threads the barrier can overtake a
-  // batch still being processed by the other thread).
+  // AAtLeast items.
   TOutput Collect(size_t AAtLeast) {
     auto barrier = std::make_unique<TProcessingBatch>(FReader);
     barrier->EventList().push_back(BarrierEvent);
@@ -319,39 +318,21 @@ class TChannelRun {
 };
 
 // Pairs each output item with the record it was made from, checking that
-// every expected record is there exactly once. With one processing thread the
-// order must be the channel's; with more, batches may overtake each other, so
-// only the multiset of keys is compared.
+// every expected record is there exactly once and in channel order (the
+// processor keeps batch order however many threads it has).
 template <typename TItem, typename TItemKey, typename TRecordKey>
 std::vector<size_t> Match(const std::vector<TItem>& AItems, const std::vector<const TRecord*>& AExpected,
-                          bool AInOrder, TItemKey AItemKey, TRecordKey ARecordKey, const char* AWhat) {
+                          TItemKey AItemKey, TRecordKey ARecordKey, const char* AWhat) {
   SCOPED_TRACE(AWhat);
   std::vector<size_t> pairing;
   EXPECT_EQ(AItems.size(), AExpected.size());
   if (AItems.size() != AExpected.size()) return pairing;
-  if (AInOrder) {
-    for (size_t i = 0; i < AItems.size(); ++i) {
-      if (AItemKey(AItems[i]) != ARecordKey(*AExpected[i])) {
-        ADD_FAILURE() << "item " << i << " is not record " << AExpected[i]->ChannelId;
-        return {};
-      }
-      pairing.push_back(i);
-    }
-    return pairing;
-  }
-  std::vector<std::pair<std::string, size_t>> items;
-  std::vector<std::pair<std::string, size_t>> records;
-  for (size_t i = 0; i < AItems.size(); ++i) items.emplace_back(AItemKey(AItems[i]), i);
-  for (size_t i = 0; i < AExpected.size(); ++i) records.emplace_back(ARecordKey(*AExpected[i]), i);
-  std::sort(items.begin(), items.end());
-  std::sort(records.begin(), records.end());
-  pairing.assign(AItems.size(), 0);
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (items[i].first != records[i].first) {
-      ADD_FAILURE() << "records and items differ (record " << AExpected[records[i].second]->ChannelId << ")";
+  for (size_t i = 0; i < AItems.size(); ++i) {
+    if (AItemKey(AItems[i]) != ARecordKey(*AExpected[i])) {
+      ADD_FAILURE() << "item " << i << " is not record " << AExpected[i]->ChannelId;
       return {};
     }
-    pairing[items[i].second] = records[i].second;
+    pairing.push_back(i);
   }
   return pairing;
 }
@@ -359,7 +340,6 @@ std::vector<size_t> Match(const std::vector<TItem>& AItems, const std::vector<co
 // The run's output is exactly the expected records, once per receiver, each
 // message and document built from its record.
 void ExpectOutput(const TOutput& AOutput, const std::vector<const TRecord*>& AExpected, const TRunSettings& ASettings) {
-  const bool inOrder = ASettings.Threads == 1;
   const auto textKey = [&](const std::unique_ptr<TBaseSysLogMessage>& AMessage) {
     return ASettings.StripNewLines ? Squeezed(AMessage->MessageContent()) : AMessage->MessageContent();
   };
@@ -369,7 +349,7 @@ void ExpectOutput(const TOutput& AOutput, const std::vector<const TRecord*>& AEx
 
   for (const bool ietf : {false, true}) {
     const auto& messages = ietf ? AOutput.Ietf : AOutput.Bsd;
-    const auto pairing = Match(messages, AExpected, inOrder, textKey, recordTextKey, ietf ? "IETF" : "BSD");
+    const auto pairing = Match(messages, AExpected, textKey, recordTextKey, ietf ? "IETF" : "BSD");
     if (pairing.size() != messages.size()) return;
     for (size_t i = 0; i < messages.size(); ++i) {
       const TBaseSysLogMessage& message = *messages[i];
@@ -410,7 +390,7 @@ void ExpectOutput(const TOutput& AOutput, const std::vector<const TRecord*>& AEx
     return ARecord.RecordNumber + "|" + ARecord.Computer + "|" + ARecord.Provider + "|" +
            std::to_string(ARecord.EventId) + "|" + ARecord.Channel;
   };
-  const auto pairing = Match(AOutput.Beats, AExpected, inOrder, beatKey, recordBeatKey, "beat");
+  const auto pairing = Match(AOutput.Beats, AExpected, beatKey, recordBeatKey, "beat");
   if (pairing.size() != AOutput.Beats.size()) return;
   for (size_t i = 0; i < AOutput.Beats.size(); ++i) {
     const TLogBeat& document = *AOutput.Beats[i];

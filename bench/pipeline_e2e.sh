@@ -18,12 +18,16 @@
 #   CPU s/M       user + system seconds of the process (start to SIGTERM exit) per million events
 #   peak RSS      maximum resident set (/usr/bin/time -v)
 #
-# usage: [N=1000000] [THREADS="1 2"] [BATCH=1000] [RSYSLOG=0] [KEEP=1] bench/pipeline_e2e.sh [BUILD_DIR]
+# usage: [N=1000000] [THREADS="1 2"] [BATCH=1000] [RSYSLOG=0] [KEEP=1] [IDLE_TIMEOUT=60]
+#        bench/pipeline_e2e.sh [BUILD_DIR]
 #   BUILD_DIR defaults to build/release; the program and the helper targets
 #   (bench_line_sink, bench_xml_channel_gen, bench_channel_count) are built
 #   there when missing. RSYSLOG=0 leaves out the capture run and rsyslog (for
 #   quick service-only runs). KEEP=1 keeps the temporary folder (logs,
-#   configuration).
+#   configuration). A run fails when the sink sees no byte for IDLE_TIMEOUT
+#   seconds before it has N lines.
+# The machine may be shared: wall-clock rates move with its load (printed at
+# the end); CPU seconds per million events move much less.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}

@@ -24,16 +24,8 @@ using test::WaitUntil;
 TCollectionInterface ReaderWithReceivers() {
   TCollectionInterface reader;
   reader.SetName("R1");
-  auto bsd = std::make_unique<TSyslogReceiver>();
-  bsd->SetHost("bsd.example");
-  bsd->SetPort(514);
-  bsd->SetSyslogVersion(0);
-  reader.SyslogReceivers().Add(std::move(bsd));
-  auto ietf = std::make_unique<TSyslogReceiver>();
-  ietf->SetHost("ietf.example");
-  ietf->SetPort(6514);
-  ietf->SetSyslogVersion(1);
-  reader.SyslogReceivers().Add(std::move(ietf));
+  reader.SyslogReceivers().Add(test::SyslogReceiverAt("bsd.example", 514, 0));
+  reader.SyslogReceivers().Add(test::SyslogReceiverAt("ietf.example", 6514, 1));
   auto beat = std::make_unique<TBeatReceiver>();
   beat->SetHost("es.example");
   beat->SetPort(9200);

@@ -15,6 +15,7 @@
 #include "collection/EventLogSubscriber.h"
 #include "evtx/ChannelStore.h"
 #include "support/ScopedTimeZone.h"
+#include "support/EventFixtures.h"
 #include "support/TempDir.h"
 #include "support/WaitUntil.h"
 #include "syslog/BSDSysLogMessage.h"
@@ -203,21 +204,9 @@ class OutputOptionsTest : public testing::TestWithParam<TOptionCase> {
 
   void SetUp() override {
     std::ofstream file(FRoot / (TChannelStore::FileStem(Channel) + ".xml"), std::ios::binary);
-    for (const std::string& event : RawEvents) file << StoredLine(event) << "\r\n";
+    for (const std::string& event : RawEvents) file << test::XmlChannelLine(event) << "\r\n";
   }
 
-  static std::string StoredLine(const std::string& AEvent) {
-    std::string line;
-    for (const char c : AEvent) {
-      if (c == '\r')
-        line += "&#13;";
-      else if (c == '\n')
-        line += "&#10;";
-      else
-        line += c;
-    }
-    return line;
-  }
 
   TCollectionInterface Reader() const {
     TCollectionInterface reader;
@@ -231,16 +220,8 @@ class OutputOptionsTest : public testing::TestWithParam<TOptionCase> {
     reader.SetParse(false);
     reader.SetRawLogOnly(false);
     reader.SetStripNewLines(false);
-    auto bsd = std::make_unique<TSyslogReceiver>();
-    bsd->SetHost("bsd.example");
-    bsd->SetPort(514);
-    bsd->SetSyslogVersion(0);
-    reader.SyslogReceivers().Add(std::move(bsd));
-    auto ietf = std::make_unique<TSyslogReceiver>();
-    ietf->SetHost("ietf.example");
-    ietf->SetPort(6514);
-    ietf->SetSyslogVersion(1);
-    reader.SyslogReceivers().Add(std::move(ietf));
+    reader.SyslogReceivers().Add(test::SyslogReceiverAt("bsd.example", 514, 0));
+    reader.SyslogReceivers().Add(test::SyslogReceiverAt("ietf.example", 6514, 1));
     return reader;
   }
 

@@ -29,6 +29,7 @@
 #include "evtx/EvtxReader.h"
 #include "support/Json.h"
 #include "support/ScopedTimeZone.h"
+#include "support/EventFixtures.h"
 #include "support/TempDir.h"
 #include "support/WaitUntil.h"
 #include "syslog/BSDSysLogMessage.h"
@@ -225,16 +226,8 @@ class TChannelRun {
     FReader.SetParse(false);
     FReader.SetRawLogOnly(false);
     FReader.ExclusionRegex() = {Exclusion};
-    auto bsd = std::make_unique<TSyslogReceiver>();
-    bsd->SetHost("bsd.example");
-    bsd->SetPort(BsdPort);
-    bsd->SetSyslogVersion(0);
-    FReader.SyslogReceivers().Add(std::move(bsd));
-    auto ietf = std::make_unique<TSyslogReceiver>();
-    ietf->SetHost("ietf.example");
-    ietf->SetPort(IetfPort);
-    ietf->SetSyslogVersion(1);
-    FReader.SyslogReceivers().Add(std::move(ietf));
+    FReader.SyslogReceivers().Add(test::SyslogReceiverAt("bsd.example", BsdPort, 0));
+    FReader.SyslogReceivers().Add(test::SyslogReceiverAt("ietf.example", IetfPort, 1));
     auto beat = std::make_unique<TBeatReceiver>();
     beat->SetHost("es.example");
     beat->SetPort(9200);
@@ -494,20 +487,6 @@ INSTANTIATE_TEST_SUITE_P(Samples, SampleChannelsTest, testing::ValuesIn(SampleFi
                            return AInfo.param.substr(0, AInfo.param.find('.'));
                          });
 
-// The line an appendable channel keeps for a record: line breaks inside
-// values as character references, so that one record is one line.
-std::string StoredLine(const std::string& AXml) {
-  std::string line;
-  for (const char c : AXml) {
-    if (c == '\r')
-      line += "&#13;";
-    else if (c == '\n')
-      line += "&#10;";
-    else
-      line += c;
-  }
-  return line + "\r\n";
-}
 
 // A channel that grows: records of a sample are appended while the reader is
 // stopped and while it runs, and each run delivers exactly the new ones.
@@ -534,7 +513,7 @@ TEST(SampleXmlChannelTest, RestartAndGrowthDeliverExactlyTheNewRecords) {
   TChannelRun run("System/Growing", settings);
   const auto append = [&](size_t AFrom, size_t ATo) {
     std::ofstream out(run.ChannelFile(".xml"), std::ios::binary | std::ios::app);
-    for (size_t i = AFrom; i < ATo; ++i) out << StoredLine(records[i].Xml);
+    for (size_t i = AFrom; i < ATo; ++i) out << test::XmlChannelLine(records[i].Xml) << "\r\n";
   };
 
   append(0, 90);

@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 
+#include <atomic>
 #include <cctype>
 #include <cinttypes>
 #include <cmath>
@@ -91,6 +92,16 @@ std::string InvalidInteger(const std::string& AValue) {
 }
 
 bool LocalTm(time_t ASeconds, struct tm& AResult) { return localtime_r(&ASeconds, &AResult) != nullptr; }
+
+// localtime_r reads the time zone once; a service that runs for years sees a
+// changed system time zone within a minute of the change.
+void RefreshTimeZone() {
+  static std::atomic<int64_t> lastRefresh{0};
+  const int64_t now = static_cast<int64_t>(time(nullptr));
+  int64_t last = lastRefresh.load(std::memory_order_relaxed);
+  if (now - last < 60 && now >= last) return;
+  if (lastRefresh.compare_exchange_strong(last, now)) tzset();
+}
 
 }  // namespace
 
@@ -193,18 +204,27 @@ bool TUtilities::TryLocalToUTC(TDateTime ALocal, TDateTime& AUTC) {
   wanted.tm_hour = hour;
   wanted.tm_min = minute;
   wanted.tm_sec = second;
-  wanted.tm_isdst = -1;
-  struct tm probe = wanted;
-  const time_t seconds = mktime(&probe);
-  // mktime moves a reading inside a daylight-saving gap to a real one; a
-  // reading that does not come back unchanged did not exist.
-  struct tm back {};
-  if (!LocalTm(seconds, back)) return false;
-  if (back.tm_year != wanted.tm_year || back.tm_mon != wanted.tm_mon || back.tm_mday != wanted.tm_mday ||
-      back.tm_hour != wanted.tm_hour || back.tm_min != wanted.tm_min || back.tm_sec != wanted.tm_sec)
-    return false;
-  AUTC = UnixMsToDateTime(static_cast<int64_t>(seconds) * 1000 + ms);
-  return true;
+  RefreshTimeZone();
+  // The reading taken as UTC, less the offset in force at the instant it
+  // names. The offset is looked up near the instant first, then at the
+  // instant found; a reading that no instant shows (inside a daylight-saving
+  // gap) does not exist. (mktime would do the same, but it reads the time
+  // zone files again on every call.)
+  struct tm asUtc = wanted;
+  const time_t readingSeconds = timegm(&asUtc);
+  for (time_t near : {readingSeconds, readingSeconds - 86400, readingSeconds + 86400}) {
+    struct tm probe {};
+    if (!LocalTm(near, probe)) return false;
+    const time_t seconds = readingSeconds - probe.tm_gmtoff;
+    struct tm back {};
+    if (!LocalTm(seconds, back)) return false;
+    if (back.tm_year == wanted.tm_year && back.tm_mon == wanted.tm_mon && back.tm_mday == wanted.tm_mday &&
+        back.tm_hour == wanted.tm_hour && back.tm_min == wanted.tm_min && back.tm_sec == wanted.tm_sec) {
+      AUTC = UnixMsToDateTime(static_cast<int64_t>(seconds) * 1000 + ms);
+      return true;
+    }
+  }
+  return false;
 }
 
 TTimeSpan TUtilities::CurrentUTCOffset() {

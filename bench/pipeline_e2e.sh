@@ -18,7 +18,7 @@
 #   CPU s/M       user + system seconds of the process (start to SIGTERM exit) per million events
 #   peak RSS      maximum resident set (/usr/bin/time -v)
 #
-# usage: [N=1000000] [THREADS="1 2"] [BATCH=1000] [RSYSLOG=0] [KEEP=1] [IDLE_TIMEOUT=60]
+# usage: [N=1000000] [THREADS="1 2"] [BATCH=1000] [RSYSLOG=0] [KEEP=1] [IDLE_TIMEOUT=60] [WRAP="perf record -o F"]
 #        bench/pipeline_e2e.sh [BUILD_DIR]
 #   BUILD_DIR defaults to build/release; the program and the helper targets
 #   (bench_line_sink, bench_xml_channel_gen, bench_channel_count) are built
@@ -183,7 +183,7 @@ run_service() {
   write_config "$dir/programdata/Velmora/WinEvtSvc/Svc/SvcConfig.json" "$threads" "$port"
   local t0
   t0=$(now)
-  /usr/bin/time -v -o "$dir/time.txt" "$binary" --programdata "$dir/programdata" --home "$dir/home" \
+  /usr/bin/time -v -o "$dir/time.txt" ${WRAP:-} "$binary" --programdata "$dir/programdata" --home "$dir/home" \
     --eventlog-dir "$root" >"$dir/service.out" 2>&1 &
   local timed=$!
   pids+=("$timed")

@@ -112,6 +112,13 @@ void TEventLogManager::InitSyslogSenders() {
       }
       options.QueueCountThreshold = FCollector->QueueCountThreshold();
       options.QueueSecondsThreshold = FCollector->QueueSecondsThreshold();
+      // The receiver's own sending settings reach its sender; the address
+      // list goes in as one comma-separated text.
+      options.Persistent = receiver->PersistentConnection();
+      options.NoDelimOnLast = receiver->NoDelimOnLast();
+      options.ForwardHeader = receiver->ForwardHeader();
+      for (const std::string& address : receiver->ForwardIPList())
+        options.ForwardIPList += (options.ForwardIPList.empty() ? "" : ",") + address;
       auto sender = std::make_unique<TSysLogSender>(receiver->Host(), receiver->Port(), receiver->Transport(),
                                                     receiver->TCPDelimiter(), receiver->Name(), options);
 

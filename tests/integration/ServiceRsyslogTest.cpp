@@ -18,6 +18,7 @@
 
 #include "evtx/EvtxReader.h"
 #include "evtx/XmlChannel.h"
+#include "support/LoopbackSink.h"
 #include "support/RsyslogRunner.h"
 #include "support/ServiceFolders.h"
 #include "support/TestCertificate.h"
@@ -312,6 +313,34 @@ TEST_F(ServiceRsyslogTest, TrainingModeSendsTheTrainingLineToEveryReceiver) {
   EXPECT_TRUE(std::filesystem::is_empty(BookmarkDir()));
   EXPECT_TRUE(LogInOrder({"Starting In Training Mode", "Training Mode Msg Interval = 2 seconds", "Init Trainers",
                           "Start Training Thread For Host", "Shutting down 2 trainers"}));
+}
+
+// A receiver's own sending settings reach its sender: a persistent
+// connection is opened once, and the forward header goes in front of every
+// line with the address list.
+TEST_F(ServiceRsyslogTest, ReceiverSendingSettingsReachTheSender) {
+  auto sink = test::TLoopbackSink::Tcp();
+  WriteConfig(R"({"interfaces": [{"name": "R0", "path": "Growing", "batchSize": 10, "syslogReceivers": [
+      {"name": "S", "host": "127.0.0.1", "port": )" + std::to_string(sink->Port()) + R"(, "transport": "TCP",
+       "tcpDelimiter": "\\LF", "persistentConnection": true, "forwardHeader": "FWD",
+       "forwardIpList": ["10.0.0.1", "10.0.0.2"]}]}]})");
+  const auto lineCount = [&] {
+    const std::string received = sink->Received();
+    return std::count(received.begin(), received.end(), '\n');
+  };
+  AppendEvents("Growing", 3);
+  auto service = Start();
+  ASSERT_TRUE(test::WaitUntil([&] { return lineCount() == 3; })) << service->StandardError();
+  AppendEvents("Growing", 3);
+  ASSERT_TRUE(test::WaitUntil([&] { return lineCount() == 6; }));
+  Stop(*service);
+
+  EXPECT_EQ(sink->Connections(), 1u);
+  const std::string received = sink->Received();
+  size_t lines = 0;
+  for (size_t at = 0; at < received.size(); at = received.find('\n', at) + 1, ++lines)
+    EXPECT_EQ(received.compare(at, 22, "FWD 10.0.0.1,10.0.0.2 "), 0) << received.substr(at, 80);
+  EXPECT_EQ(lines, 6u);
 }
 
 }  // namespace

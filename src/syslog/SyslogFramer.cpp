@@ -1,6 +1,7 @@
 #include "syslog/SyslogFramer.h"
 
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 namespace zor {
@@ -15,10 +16,35 @@ bool IsBlank(std::string_view AText) {
 
 bool IsContinuation(unsigned char AByte) { return (AByte & 0xC0) == 0x80; }
 
+// Length of the run of ASCII bytes at the start of AText, eight bytes at a
+// time.
+size_t AsciiRun(std::string_view AText) {
+  const char* const data = AText.data();
+  const size_t size = AText.size();
+  size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, data + i, sizeof word);
+    if ((word & 0x8080808080808080ull) != 0) break;
+  }
+  while (i < size && static_cast<unsigned char>(data[i]) < 0x80) ++i;
+  return i;
+}
+
+std::string ForwardPrefix(const TSyslogFramer::TOptions& AOptions) {
+  if (IsBlank(AOptions.ForwardHeader)) return {};
+  std::string prefix;
+  TSyslogFramer::AppendSingleByte(prefix, AOptions.ForwardHeader);
+  prefix += ' ';
+  TSyslogFramer::AppendSingleByte(prefix, AOptions.ForwardIPList);
+  prefix += ' ';
+  return prefix;
+}
+
 }  // namespace
 
 TSyslogFramer::TSyslogFramer(TOptions AOptions)
-    : FOptions(std::move(AOptions)), FHasForwardHeader(!IsBlank(FOptions.ForwardHeader)) {}
+    : FOptions(std::move(AOptions)), FForwardPrefix(ForwardPrefix(FOptions)) {}
 
 TSyslogDelimiter TSyslogFramer::DelimiterFor(std::string_view AFraming) const {
   // The override texts are literal backslash sequences, not control characters.
@@ -30,45 +56,64 @@ TSyslogDelimiter TSyslogFramer::DelimiterFor(std::string_view AFraming) const {
 }
 
 std::string TSyslogFramer::Frame(std::string_view AText, std::string_view AFraming, bool ALast) const {
-  std::string body = ToSingleByte(AText);
   std::string result;
-  if (FHasForwardHeader) {
-    result = ToSingleByte(FOptions.ForwardHeader);
-    result += ' ';
-    result += ToSingleByte(FOptions.ForwardIPList);
-    result += ' ';
+  result.reserve(FForwardPrefix.size() + AText.size() + 24);
+  AppendFrame(result, AText, AFraming, ALast);
+  return result;
+}
+
+void TSyslogFramer::AppendFrame(std::string& AOut, std::string_view AText, std::string_view AFraming,
+                                bool ALast) const {
+  AOut += FForwardPrefix;
+  if (FOptions.Transport == TSysLogTransport::sltUDP) {
+    AppendSingleByte(AOut, AText);
+    return;
   }
-  if (FOptions.Transport == TSysLogTransport::sltUDP) return result + body;
 
   const TSyslogDelimiter delimiter = DelimiterFor(AFraming);
   if (delimiter == TSyslogDelimiter::sdlNone) {
-    result += std::to_string(body.size());
-    result += ' ';
-    return result + body;
+    // The count is of the bytes on the wire, so a text with characters beyond
+    // ASCII is encoded before it is counted.
+    if (AsciiRun(AText) == AText.size()) {
+      AOut += std::to_string(AText.size());
+      AOut += ' ';
+      AOut += AText;
+    } else {
+      const std::string body = ToSingleByte(AText);
+      AOut += std::to_string(body.size());
+      AOut += ' ';
+      AOut += body;
+    }
+    return;
   }
-  result += body;
-  if (ALast && FOptions.NoDelimOnLast && !FOptions.Persistent) return result;
+  AppendSingleByte(AOut, AText);
+  if (ALast && FOptions.NoDelimOnLast && !FOptions.Persistent) return;
   switch (delimiter) {
-    case TSyslogDelimiter::sdlNewLine: result += "\r\n"; break;
-    case TSyslogDelimiter::sdlNull: result += '\0'; break;
-    case TSyslogDelimiter::sdlCarriageReturn: result += '\r'; break;
-    case TSyslogDelimiter::sdlLineFeed: result += '\n'; break;
+    case TSyslogDelimiter::sdlNewLine: AOut += "\r\n"; break;
+    case TSyslogDelimiter::sdlNull: AOut += '\0'; break;
+    case TSyslogDelimiter::sdlCarriageReturn: AOut += '\r'; break;
+    case TSyslogDelimiter::sdlLineFeed: AOut += '\n'; break;
     case TSyslogDelimiter::sdlNone: break;
   }
-  return result;
 }
 
 std::string TSyslogFramer::ToSingleByte(std::string_view AUtf8) {
   std::string result;
   result.reserve(AUtf8.size());
+  AppendSingleByte(result, AUtf8);
+  return result;
+}
+
+void TSyslogFramer::AppendSingleByte(std::string& AOut, std::string_view AUtf8) {
   size_t i = 0;
   while (i < AUtf8.size()) {
+    // ASCII goes across as it is, a run at a time.
+    const size_t run = AsciiRun(AUtf8.substr(i));
+    AOut.append(AUtf8.data() + i, run);
+    i += run;
+    if (i >= AUtf8.size()) break;
+
     const auto lead = static_cast<unsigned char>(AUtf8[i]);
-    if (lead < 0x80) {
-      result += static_cast<char>(lead);
-      ++i;
-      continue;
-    }
     size_t length = 0;
     uint32_t codePoint = 0;
     uint32_t minimum = 0;
@@ -87,17 +132,16 @@ std::string TSyslogFramer::ToSingleByte(std::string_view AUtf8) {
     }
     valid = valid && codePoint >= minimum && codePoint <= 0x10FFFF && (codePoint < 0xD800 || codePoint > 0xDFFF);
     if (!valid) {
-      result += '?';
+      AOut += '?';
       ++i;
       continue;
     }
     if (codePoint <= 0xFF)
-      result += static_cast<char>(codePoint);
+      AOut += static_cast<char>(codePoint);
     else
-      result += codePoint >= 0x10000 ? "??" : "?";
+      AOut += codePoint >= 0x10000 ? "??" : "?";
     i += length;
   }
-  return result;
 }
 
 }  // namespace zor

@@ -34,6 +34,11 @@ TEST_P(SyslogFramerTest, FramesExactBytes) {
       TSyslogFramer::TOptions{c.Transport, c.Delimiter, c.NoDelimOnLast, c.Persistent, c.ForwardHeader,
                               c.ForwardIPList});
   EXPECT_EQ(framer.Frame(c.Text, c.Framing, c.Last), c.Expected);
+  // Framed into a buffer that already holds a message: appended, nothing else
+  // touched.
+  std::string buffer = "prior\n";
+  framer.AppendFrame(buffer, c.Text, c.Framing, c.Last);
+  EXPECT_EQ(buffer, "prior\n" + c.Expected);
 }
 
 // clang-format off
@@ -63,6 +68,9 @@ const TFrameCase FrameCases[] = {
   {"EuroBecomesQuestion",    Transport::sltTCP, Delimiter::sdlNone,           "",       false, false, false, "",   "",         "5 \xE2\x82\xAC",       "3 5 ?"},
   {"AstralIsTwoUnits",       Transport::sltUDP, Delimiter::sdlNone,           "",       false, false, false, "",   "",         "a\xF0\x9F\x98\x80" "b","a??b"},
   {"InvalidBytes",           Transport::sltTCP, Delimiter::sdlNone,           "",       false, false, false, "",   "",         "\xFF\xC3" "a\xC0\x80", "5 ??a??"},
+  // Runs of ASCII longer than a machine word around characters to convert.
+  {"LongMixedOctets",        Transport::sltTCP, Delimiter::sdlNone,           "",       false, false, false, "",   "",         "abcdefghijklmnopq\xC3\xA9rstuvwxyz0123456\xFF", "35 abcdefghijklmnopq\xE9rstuvwxyz0123456?"},
+  {"LongMixedLf",            Transport::sltTCP, Delimiter::sdlLineFeed,       "",       false, false, false, "",   "",         "abcdefghijklmnopq\xE2\x82\xAC" "0123456789abcdef\xC3\xA9", "abcdefghijklmnopq?0123456789abcdef\xE9\n"},
   {"HeaderEncodedToo",       Transport::sltUDP, Delimiter::sdlNone,           "",       false, false, false, "\xC3\xA9", "\xE2\x82\xAC", "x",  "\xE9 ? x"},
 };
 // clang-format on

@@ -53,6 +53,13 @@ class TBlockingSocket {
   // Sends exactly ALength bytes from AMsg. Returns ALength when the socket took
   // every byte, -1 otherwise (LastError() says why).
   virtual int SendMessage(const uint8_t* AMsg, int ALength) = 0;
+  // Sends ALength bytes from AData and returns how many of them the socket
+  // took, in order from the first: ALength when it took every byte, fewer when
+  // the send failed part way (LastError() says why). A sender writing several
+  // messages at once learns from it which of them went out whole. The default
+  // knows no partial counts: ALength or 0, from SendMessage (whose exceptions
+  // pass through).
+  virtual int SendBytes(const uint8_t* AData, int ALength);
 
   // The errno value of the last failed operation, 0 when it succeeded.
   int LastError() const { return FLastError; }

@@ -5,6 +5,7 @@
 #include <openssl/err.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -162,21 +163,35 @@ int TIndySecureBlockingSocket::SendMessage(const uint8_t* AMsg, int ALength) {
     SetLastError(ENOTCONN);
     throw ESocketError(SendErrorText);
   }
-  if (ALength == 0) return 0;
-  ERR_clear_error();
-  errno = 0;
-  // Without partial writes, SSL_write on a blocking BIO takes all or fails.
-  const int written = SSL_write(FSsl.get(), AMsg, ALength);
-  if (written != ALength) {
-    SetLastError(errno != 0 ? errno : EIO);
+  if (SendBytes(AMsg, ALength) != ALength) throw ESocketError(SendErrorText);
+  return ALength;
+}
+
+int TIndySecureBlockingSocket::SendBytes(const uint8_t* AData, int ALength) {
+  if (!FSsl || ALength < 0) {
+    SetLastError(ENOTCONN);
+    return 0;
+  }
+  // The largest TLS record payload: one piece is one record.
+  constexpr int PieceBytes = 16384;
+  int sent = 0;
+  while (sent < ALength) {
+    const int piece = std::min(PieceBytes, ALength - sent);
     ERR_clear_error();
-    // The session is unusable after a failed write: let the next flush start over.
-    FSsl.reset();
-    FTCPClient->DisconnectSocket();
-    throw ESocketError(SendErrorText);
+    errno = 0;
+    // Without partial writes, SSL_write on a blocking BIO takes all or fails.
+    if (SSL_write(FSsl.get(), AData + sent, piece) != piece) {
+      SetLastError(errno != 0 ? errno : EIO);
+      ERR_clear_error();
+      // The session is unusable after a failed write: let the next flush start over.
+      FSsl.reset();
+      FTCPClient->DisconnectSocket();
+      return sent;
+    }
+    sent += piece;
   }
   SetLastError(0);
-  return ALength;
+  return sent;
 }
 
 int TIndySecureBlockingSocket::NegotiatedVersion() const { return FSsl ? SSL_version(FSsl.get()) : 0; }

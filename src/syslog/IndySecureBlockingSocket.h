@@ -50,6 +50,10 @@ class TIndySecureBlockingSocket : public TBlockingSocket {
   // Writes the text and a CR LF line end. Returns the bytes written.
   int SendMessage(const std::string& AMsg) override;
   int SendMessage(const uint8_t* AMsg, int ALength) override;
+  // Writes in pieces of at most one TLS record, so that a failure can say how
+  // many bytes went out before it; does not throw. A failed write ends the
+  // session, as for SendMessage.
+  int SendBytes(const uint8_t* AData, int ALength) override;
 
   // The negotiated protocol version (TLS1_2_VERSION, ...), 0 when not connected.
   int NegotiatedVersion() const;

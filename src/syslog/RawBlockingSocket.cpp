@@ -165,18 +165,26 @@ void TRawBlockingSocket::DisconnectSocket() {
 }
 
 int TRawBlockingSocket::SendMessage(const uint8_t* AMsg, int ALength) {
+  if (ALength < 0) {
+    SetLastError(EINVAL);
+    return -1;
+  }
+  return SendBytes(AMsg, ALength) == ALength ? ALength : -1;
+}
+
+int TRawBlockingSocket::SendBytes(const uint8_t* AData, int ALength) {
   if (!FSocket.Valid() || ALength < 0) {
     SetLastError(ENOTCONN);
-    return -1;
+    return 0;
   }
   int sent = 0;
   while (sent < ALength) {
-    const ssize_t result = ::send(FSocket.Get(), AMsg + sent, static_cast<size_t>(ALength - sent), MSG_NOSIGNAL);
+    const ssize_t result = ::send(FSocket.Get(), AData + sent, static_cast<size_t>(ALength - sent), MSG_NOSIGNAL);
     if (result < 0) {
       if (errno == EINTR) continue;
       // EAGAIN here is the send time-out running out.
       SetLastError(errno == EAGAIN ? ETIMEDOUT : errno);
-      return -1;
+      return sent;
     }
     sent += static_cast<int>(result);
   }

@@ -62,6 +62,8 @@ class TRawBlockingSocket : public TBlockingSocket {
   // Sends every byte, looping over partial sends; each send call is limited by
   // TSocketTimeouts::SendMilliseconds.
   int SendMessage(const uint8_t* AMsg, int ALength) override;
+  // The same send; on a failure, the bytes the kernel took before it.
+  int SendBytes(const uint8_t* AData, int ALength) override;
 
   // The descriptor, -1 when there is none. The TLS socket runs over it.
   int Handle() const { return FSocket.Get(); }

@@ -17,6 +17,9 @@ namespace {
 
 using TClockPoint = std::chrono::steady_clock::time_point;
 
+// A stream sender writes its messages in pieces of about this size.
+constexpr size_t StreamWriteBytes = 256 * 1024;
+
 const char* TransportName(TSysLogTransport ATransport) {
   switch (ATransport) {
     case TSysLogTransport::sltUDP: return "UDP";
@@ -261,35 +264,9 @@ void TSysLogSender::Flush() {
 
   if (failure.empty()) {
     LogDebug("Flushing Messagees");
-    while (!batch.empty()) {
-      TBaseSysLogMessage& message = *batch.front();
-      std::string text;
-      try {
-        text = message.SendMessageOnly() ? message.MessageContent() : message.EncodedMessage();
-      } catch (const std::exception& e) {
-        // A message without wire text will not get one by waiting: drop it.
-        LogError("Error sending message to host %s: %s", FHost.c_str(), e.what());
-        ++FDropped;
-        batch.pop_front();
-        continue;
-      }
-      std::string error;
-      const TSendResult result = SendBytes(FFramer.Frame(text, message.Framing(), batch.size() == 1), error);
-      if (result == TSendResult::Retry) {
-        LogError("Error sending message to host %s: %s", FHost.c_str(), error.c_str());
-        failure = error;
-        break;
-      }
-      if (result == TSendResult::Drop) {
-        LogError("Error sending message to host %s: %s", FHost.c_str(), error.c_str());
-        ++FDropped;
-      } else {
-        ++sent;
-        ++FSent;
-        if (saving) saved.push_back(std::move(text));
-      }
-      batch.pop_front();
-    }
+    std::vector<std::string>* const savedTexts = saving ? &saved : nullptr;
+    failure = FTransport == TSysLogTransport::sltUDP ? SendDatagrams(batch, sent, savedTexts)
+                                                     : SendStream(batch, sent, savedTexts);
   }
 
   if (!failure.empty()) {
@@ -309,7 +286,131 @@ void TSysLogSender::Flush() {
   if (!FSenderOptions.Persistent) LogDebug("Disconnected from SysLog Receiver");
 }
 
-TSysLogSender::TSendResult TSysLogSender::SendBytes(const std::string& ABytes, std::string& AError) {
+bool TSysLogSender::WireText(const TBaseSysLogMessage& AMessage, std::string& AHolder, std::string_view& AText) {
+  try {
+    if (AMessage.SendMessageOnly()) {
+      AText = AMessage.MessageContent();
+    } else {
+      AHolder = AMessage.EncodedMessage();
+      AText = AHolder;
+    }
+    return true;
+  } catch (const std::exception& e) {
+    // A message without wire text will not get one by waiting: drop it.
+    LogError("Error sending message to host %s: %s", FHost.c_str(), e.what());
+    ++FDropped;
+    return false;
+  }
+}
+
+std::string TSysLogSender::SendDatagrams(std::deque<TMessage>& ABatch, int& ASent, std::vector<std::string>* ASaved) {
+  std::string& datagram = FWrite.Bytes;
+  std::string encoded;
+  while (!ABatch.empty()) {
+    TBaseSysLogMessage& message = *ABatch.front();
+    std::string_view text;
+    if (WireText(message, encoded, text)) {
+      datagram.clear();
+      FFramer.AppendFrame(datagram, text, message.Framing(), ABatch.size() == 1);
+      std::string error;
+      const TSendResult result = SendDatagram(datagram, error);
+      if (result != TSendResult::Sent) LogError("Error sending message to host %s: %s", FHost.c_str(), error.c_str());
+      if (result == TSendResult::Retry) return error;
+      if (result == TSendResult::Drop) {
+        ++FDropped;
+      } else {
+        ++ASent;
+        ++FSent;
+        if (ASaved) ASaved->emplace_back(text);
+      }
+    }
+    ABatch.pop_front();
+  }
+  datagram.clear();
+  return {};
+}
+
+std::string TSysLogSender::SendStream(std::deque<TMessage>& ABatch, int& ASent, std::vector<std::string>* ASaved) {
+  // Messages left framed by a flush that an exception ended go first. Each
+  // message's end and text are recorded before the message itself, so
+  // anything of one that was not taken in is cut off here.
+  const size_t kept = FWrite.Messages.size();
+  FWrite.Ends.resize(kept);
+  FWrite.Texts.resize(ASaved ? kept : 0);
+  FWrite.Bytes.resize(kept == 0 ? 0 : FWrite.Ends.back());
+  std::string error;
+  std::string encoded;
+  while (!ABatch.empty()) {
+    TBaseSysLogMessage& message = *ABatch.front();
+    std::string_view text;
+    if (!WireText(message, encoded, text)) {
+      ABatch.pop_front();
+      continue;
+    }
+    // A message that would overfill the write goes in the next one. It stays
+    // at the head until framed, so a failure puts the write's messages back
+    // in front of it.
+    if (!FWrite.Bytes.empty() && FWrite.Bytes.size() + text.size() > StreamWriteBytes &&
+        !WriteStream(ABatch, ASent, ASaved, error))
+      return error;
+    const size_t start = FWrite.Bytes.size();
+    FFramer.AppendFrame(FWrite.Bytes, text, message.Framing(), ABatch.size() == 1);
+    if (FWrite.Bytes.size() - start > static_cast<size_t>(INT_MAX)) {
+      LogError("Error sending message to host %s: message of %zu bytes is too large", FHost.c_str(),
+               FWrite.Bytes.size() - start);
+      FWrite.Bytes.resize(start);
+      ++FDropped;
+      ABatch.pop_front();
+      continue;
+    }
+    FWrite.Ends.push_back(FWrite.Bytes.size());
+    if (ASaved) FWrite.Texts.emplace_back(text);
+    FWrite.Messages.push_back(std::move(ABatch.front()));
+    ABatch.pop_front();
+    if (FWrite.Bytes.size() >= StreamWriteBytes && !WriteStream(ABatch, ASent, ASaved, error)) return error;
+  }
+  if (!FWrite.Messages.empty() && !WriteStream(ABatch, ASent, ASaved, error)) return error;
+  // One very large message must not keep its buffer for the life of the sender.
+  if (FWrite.Bytes.capacity() > 4 * StreamWriteBytes) std::string().swap(FWrite.Bytes);
+  return {};
+}
+
+bool TSysLogSender::WriteStream(std::deque<TMessage>& ABatch, int& ASent, std::vector<std::string>* ASaved,
+                                std::string& AError) {
+  TBlockingSocket& socket = *FBlockingSocket;
+  const int length = static_cast<int>(FWrite.Bytes.size());
+  int accepted = 0;
+  try {
+    accepted = socket.SendBytes(reinterpret_cast<const uint8_t*>(FWrite.Bytes.data()), length);
+    if (accepted < length) AError = std::strerror(socket.LastError());
+  } catch (const std::exception& e) {
+    // No count of what went out before the failure: none of it counts.
+    accepted = 0;
+    AError = e.what();
+    if (socket.LastError() != 0) AError += std::string(": ") + std::strerror(socket.LastError());
+  }
+  accepted = std::clamp(accepted, 0, length);
+  // Messages that ended at or before the count went out whole.
+  const size_t whole = static_cast<size_t>(
+      std::upper_bound(FWrite.Ends.begin(), FWrite.Ends.end(), static_cast<size_t>(accepted)) - FWrite.Ends.begin());
+  ASent += static_cast<int>(whole);
+  FSent += whole;
+  if (ASaved)
+    for (size_t i = 0; i < whole; ++i) ASaved->push_back(std::move(FWrite.Texts[i]));
+  // The rest (a partly written message too: it goes again whole) back at the
+  // head, in order.
+  const size_t unsent = FWrite.Messages.size() - whole;
+  for (size_t i = FWrite.Messages.size(); i > whole; --i) ABatch.push_front(std::move(FWrite.Messages[i - 1]));
+  FWrite.Bytes.clear();
+  FWrite.Messages.clear();
+  FWrite.Ends.clear();
+  FWrite.Texts.clear();
+  if (unsent == 0) return true;
+  LogError("Error sending message to host %s: %s", FHost.c_str(), AError.c_str());
+  return false;
+}
+
+TSysLogSender::TSendResult TSysLogSender::SendDatagram(const std::string& ABytes, std::string& AError) {
   TBlockingSocket& socket = *FBlockingSocket;
   if (ABytes.size() > static_cast<size_t>(INT_MAX)) {
     AError = "message of " + std::to_string(ABytes.size()) + " bytes is too large";

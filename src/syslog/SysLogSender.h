@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/CustomThread.h"
@@ -88,7 +89,14 @@ std::filesystem::path SysLogCopyFileName(const std::filesystem::path& ASvcConfig
 // never wait for the network. Everything else (socket, framer, back-off, copy
 // file) belongs to the sender thread alone.
 //
+// Writes: over UDP each message is one datagram. Over TCP and TLS a flush's
+// messages are framed one after another into writes of about 256 KiB, each
+// handed to the socket in one call (TBlockingSocket::SendBytes).
+//
 // Delivery: a message counts as sent only when the socket took all its bytes.
+// When a write fails part way, the messages it held whole before the failure
+// point count as sent; a message cut by the failure is sent again whole with
+// the rest (the receiver may then get part of it twice).
 // When the receiver cannot be reached or a send fails, the unsent messages go
 // back to the head of the queue, in order, and the sender tries again after
 // TRetryBackOff's wait (1 s doubling to 60 s; one log line per attempt) until
@@ -150,7 +158,21 @@ class TSysLogSender : public TCustomThread {
   // The socket for the next send, created (and logged) when there is none.
   TBlockingSocket& Socket();
   void DropSocket();
-  TSendResult SendBytes(const std::string& ABytes, std::string& AError);
+  // The wire text of AMessage, viewed in its content or in AHolder. False when
+  // it has none: logged and counted as dropped.
+  bool WireText(const TBaseSysLogMessage& AMessage, std::string& AHolder, std::string_view& AText);
+  // Sends ABatch from its head, one datagram per message. On a failure that a
+  // retry can mend, returns the reason and leaves the unsent messages in
+  // ABatch; otherwise returns "" with ABatch empty.
+  std::string SendDatagrams(std::deque<TMessage>& ABatch, int& ASent, std::vector<std::string>* ASaved);
+  TSendResult SendDatagram(const std::string& ABytes, std::string& AError);
+  // The same for a stream: consecutive messages are framed into one write of
+  // about StreamWriteBytes.
+  std::string SendStream(std::deque<TMessage>& ABatch, int& ASent, std::vector<std::string>* ASaved);
+  // Writes FWrite. The messages whose bytes the socket took whole count as
+  // sent; on a failure the others go back to the head of ABatch, in order,
+  // and the result is false with AError set. FWrite is empty after it.
+  bool WriteStream(std::deque<TMessage>& ABatch, int& ASent, std::vector<std::string>* ASaved, std::string& AError);
   // Puts the unsent messages back at the head of the queue and schedules the
   // next attempt.
   void KeepForRetry(std::deque<TMessage>&& AUnsent, const std::string& AReason);
@@ -182,6 +204,15 @@ class TSysLogSender : public TCustomThread {
 
   // The sender thread's own (and the constructor's, before the thread starts).
   std::unique_ptr<TBlockingSocket> FBlockingSocket;
+  // The write being built: the framed bytes of Messages, where message i
+  // ends at Ends[i]; Texts their wire texts when the copy file is on.
+  struct TStreamWrite {
+    std::string Bytes;
+    std::vector<TMessage> Messages;
+    std::vector<size_t> Ends;
+    std::vector<std::string> Texts;
+  };
+  TStreamWrite FWrite;
   TRetryBackOff FBackOff;
   std::optional<std::chrono::steady_clock::time_point> FRetryAt;
 };

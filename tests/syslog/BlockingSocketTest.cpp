@@ -157,6 +157,35 @@ TEST(RawBlockingSocketTest, PeerThatWentAwayShowsAsErrorNotSignal) {
   EXPECT_TRUE(socket.LastError() == EPIPE || socket.LastError() == ECONNRESET) << socket.LastError();
 }
 
+// A send to a peer that stops reading fails when the time limit runs out;
+// SendBytes then says how much the kernel took before, so a caller knows which
+// of the bytes are on their way.
+TEST(RawBlockingSocketTest, SendBytesCountsWhatAStalledPeerTook) {
+  // Connections complete in the listen queue and are never read.
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+
+  TSocketTimeouts timeouts;
+  timeouts.SendMilliseconds = 200;
+  timeouts.LingerSeconds = 0;
+  TBlockingTCPSocket socket("127.0.0.1", ntohs(address.sin_port), timeouts);
+  ASSERT_TRUE(socket.ConnectSocket());
+  const std::string bytes(64 << 20, 'x');
+  const int taken = socket.SendBytes(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<int>(bytes.size()));
+  EXPECT_GT(taken, 0);
+  EXPECT_LT(taken, static_cast<int>(bytes.size()));
+  EXPECT_EQ(socket.LastError(), ETIMEDOUT);
+  EXPECT_EQ(Send(socket, bytes), -1);  // SendMessage: all or -1
+  socket.DisconnectSocket();
+  close(listener);
+}
+
 class SecureBlockingSocketTest : public testing::Test {
  protected:
   test::TempDir FFolder;
@@ -175,6 +204,19 @@ TEST_F(SecureBlockingSocketTest, Tls12SendsExactBytes) {
   EXPECT_EQ(sink->Received(), "12 hello worldline\r\n");
   socket.DisconnectSocket();
   EXPECT_FALSE(socket.Connected());
+}
+
+// A write longer than one TLS record goes out in several, whole and in order.
+TEST_F(SecureBlockingSocketTest, SendBytesTakesWritesLongerThanARecord) {
+  auto sink = TLoopbackSink::Tls(FCertificate, TLS1_2_VERSION, TLS1_2_VERSION);
+  TIndySecureBlockingSocket socket("127.0.0.1", sink->Port(), 258);
+  ASSERT_TRUE(socket.ConnectSocket());
+  std::string bytes;
+  for (int i = 0; bytes.size() < 100000; ++i) bytes += std::to_string(i) + "\n";
+  EXPECT_EQ(socket.SendBytes(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<int>(bytes.size())),
+            static_cast<int>(bytes.size()));
+  ASSERT_TRUE(sink->WaitForBytes(bytes.size()));
+  EXPECT_EQ(sink->Received(), bytes);
 }
 
 struct TVersionCase {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fstream>
 #include <mutex>
 #include <memory>
@@ -235,15 +237,17 @@ TEST_F(SysLogSenderTest, KeepsMessagesInOrderUntilTheReceiverComesBack) {
   EXPECT_EQ(sender->QueuedCount(), 0u);
 }
 
-// Stands in for the receiver's socket: takes every send but the scripted one,
-// which fails as a raw socket does (-1) or as the TLS socket does (throws).
+// Stands in for the receiver's socket: takes every byte written until
+// Budget runs out, then fails that write once. It reports the bytes it took
+// before the failure, as the raw and TLS sockets do, or (Throws) throws
+// without a count.
 class TScriptedSocket : public TBlockingSocket {
  public:
   struct TScript {
     std::mutex Mutex;
-    std::vector<std::string> Taken;
-    int Sends = 0;
-    int FailingSend = -1;
+    std::string Taken;  // every byte that reached the "receiver"
+    int Writes = 0;
+    size_t Budget = SIZE_MAX;
     bool Throws = false;
   };
 
@@ -253,14 +257,22 @@ class TScriptedSocket : public TBlockingSocket {
   bool ConnectSocket() override { return FConnected = true; }
   void DisconnectSocket() override { FConnected = false; }
   int SendMessage(const uint8_t* AMsg, int ALength) override {
+    return SendBytes(AMsg, ALength) == ALength ? ALength : -1;
+  }
+  int SendBytes(const uint8_t* AData, int ALength) override {
     std::lock_guard lock(FScript.Mutex);
-    if (FScript.Sends++ == FScript.FailingSend) {
-      SetLastError(ECONNRESET);
-      if (FScript.Throws) throw ESocketError("Socket Error sending message");
-      return -1;
+    ++FScript.Writes;
+    const auto length = static_cast<size_t>(ALength);
+    const size_t taken = std::min(length, FScript.Budget);
+    FScript.Taken.append(reinterpret_cast<const char*>(AData), taken);
+    if (taken == length) {
+      if (FScript.Budget != SIZE_MAX) FScript.Budget -= taken;
+      return ALength;
     }
-    FScript.Taken.emplace_back(reinterpret_cast<const char*>(AMsg), static_cast<size_t>(ALength));
-    return ALength;
+    FScript.Budget = SIZE_MAX;
+    SetLastError(ECONNRESET);
+    if (FScript.Throws) throw ESocketError("Socket Error sending message");
+    return static_cast<int>(taken);
   }
 
  private:
@@ -268,33 +280,74 @@ class TScriptedSocket : public TBlockingSocket {
   bool FConnected = false;
 };
 
-TEST_F(SysLogSenderTest, SendFailureMidBatchKeepsTheFailedMessageAndTheRest) {
-  for (const bool throws : {false, true}) {
-    SCOPED_TRACE(throws ? "socket throws" : "socket returns -1");
-    TScriptedSocket::TScript script;
-    script.FailingSend = 2;
-    script.Throws = throws;
-    TSysLogSenderTuning tuning;
-    tuning.Clock = FClock.Function();
-    tuning.SocketFactory = [&] { return std::make_unique<TScriptedSocket>(script); };
-    TSysLogSender sender("scripted", 514, TSysLogTransport::sltTCP, TSyslogDelimiter::sdlLineFeed, "receiver", {},
-                         std::move(tuning));
-    ASSERT_TRUE(sender.ThreadStart(false, INFINITE));
+struct TPartialWriteCase {
+  const char* Name;
+  size_t Count;         // messages of one flush ...
+  size_t Bytes;         // ... each this long framed (text and LF)
+  size_t Budget;        // bytes the socket takes before it fails
+  bool Throws;
+  size_t Sent;          // messages that count as sent at the failure
+  int WritesToFailure;  // writes of the first attempt
+};
 
-    sender.AddMessageBatch(Batch({"m1", "m2", "m3", "m4", "m5"}));
-    ASSERT_TRUE(test::WaitUntil([&] { return sender.Counts().FailedAttempts == 1; }));
-    EXPECT_EQ(sender.Counts().Sent, 2u);
-    EXPECT_EQ(sender.Counts().Retried, 3u);
-    EXPECT_EQ(sender.QueuedCount(), 3u);
+class SysLogSenderPartialWriteTest : public SysLogSenderTest,
+                                     public testing::WithParamInterface<TPartialWriteCase> {};
 
-    FClock.Advance(milliseconds(1000));
-    sender.AddMessageBatch({});
-    ASSERT_TRUE(test::WaitUntil([&] { return sender.Counts().Sent == 5; }));
-    std::lock_guard lock(script.Mutex);
-    EXPECT_EQ(script.Taken, (std::vector<std::string>{"m1\n", "m2\n", "m3\n", "m4\n", "m5\n"}));
-    EXPECT_EQ(sender.Counts().Dropped, 0u);
+// A flush goes out in joined writes; when the socket fails part way, the
+// messages it took whole count as sent and the others (a message cut in two
+// among them) are retried whole and in order, so the receiver has every
+// message at least once and nothing is lost.
+TEST_P(SysLogSenderPartialWriteTest, KeepsWhatTheSocketDidNotTakeWhole) {
+  const TPartialWriteCase& c = GetParam();
+  TScriptedSocket::TScript script;
+  script.Budget = c.Budget;
+  script.Throws = c.Throws;
+  TSysLogSenderTuning tuning;
+  tuning.Clock = FClock.Function();
+  tuning.SocketFactory = [&] { return std::make_unique<TScriptedSocket>(script); };
+  TSysLogSender sender("scripted", 514, TSysLogTransport::sltTCP, TSyslogDelimiter::sdlLineFeed, "receiver", {},
+                       std::move(tuning));
+  ASSERT_TRUE(sender.ThreadStart(false, INFINITE));
+
+  std::vector<std::string> texts;
+  std::string stream;
+  for (size_t i = 0; i < c.Count; ++i) {
+    std::string text = "m" + std::to_string(i + 1);
+    text.resize(c.Bytes - 1, '.');
+    stream += text + "\n";
+    texts.push_back(std::move(text));
   }
+  sender.AddMessageBatch(Batch(texts));
+  ASSERT_TRUE(test::WaitUntil([&] { return sender.Counts().FailedAttempts == 1; }));
+  EXPECT_EQ(sender.Counts().Sent, c.Sent);
+  EXPECT_EQ(sender.Counts().Retried, c.Count - c.Sent);
+  EXPECT_EQ(sender.QueuedCount(), c.Count - c.Sent);
+  {
+    std::lock_guard lock(script.Mutex);
+    EXPECT_EQ(script.Writes, c.WritesToFailure);
+  }
+
+  FClock.Advance(milliseconds(1000));
+  sender.AddMessageBatch({});
+  ASSERT_TRUE(test::WaitUntil([&] { return sender.Counts().Sent == c.Count; }));
+  EXPECT_EQ(sender.Counts().Dropped, 0u);
+  EXPECT_EQ(sender.Counts().FailedAttempts, 1u);
+  std::lock_guard lock(script.Mutex);
+  EXPECT_EQ(script.Taken, stream.substr(0, c.Budget) + stream.substr(c.Sent * c.Bytes));
 }
+
+const TPartialWriteCase PartialWriteCases[] = {
+    {"FailsAtAMessageEnd", 5, 3, 6, false, 2, 1},
+    {"FailsInsideAMessage", 5, 3, 7, false, 2, 1},
+    {"TakesNothing", 5, 3, 0, false, 0, 1},
+    {"ThrowsWithoutACount", 5, 3, 7, true, 0, 1},
+    // 300 KiB: a first write of 256 KiB, then the rest.
+    {"FailsInTheSecondWrite", 300, 1024, 266 * 1024 + 500, false, 266, 2},
+    {"ThrowsInTheSecondWrite", 300, 1024, 266 * 1024 + 500, true, 256, 2},
+};
+
+INSTANTIATE_TEST_SUITE_P(Failures, SysLogSenderPartialWriteTest, testing::ValuesIn(PartialWriteCases),
+                         [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 TEST_F(SysLogSenderTest, FullQueueDropsTheOldest) {
   const uint16_t port = TLoopbackSink::Tcp()->Port();

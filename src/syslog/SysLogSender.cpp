@@ -265,8 +265,14 @@ void TSysLogSender::Flush() {
   if (failure.empty()) {
     LogDebug("Flushing Messagees");
     std::vector<std::string>* const savedTexts = saving ? &saved : nullptr;
-    failure = FTransport == TSysLogTransport::sltUDP ? SendDatagrams(batch, sent, savedTexts)
-                                                     : SendStream(batch, sent, savedTexts);
+    try {
+      failure = FTransport == TSysLogTransport::sltUDP ? SendDatagrams(batch, sent, savedTexts)
+                                                       : SendStream(batch, sent, savedTexts);
+    } catch (const std::exception& e) {
+      // Whatever went wrong, the messages not sent yet are kept like those of
+      // any failed attempt (framed ones stay framed and go first next time).
+      failure = std::string("Unexpected error: ") + e.what();
+    }
   }
 
   if (!failure.empty()) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "evtx/BinXmlRenderer.h"
@@ -57,10 +58,10 @@ void RenderChunk(const uint8_t* AData, size_t ASize) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::string path = [] {
-    char name[] = "/tmp/evtx_reader_fuzz_XXXXXX";
-    const int fd = mkstemp(name);
+    std::string name = (std::filesystem::temp_directory_path() / "evtx_reader_fuzz_XXXXXX").string();
+    const int fd = mkstemp(name.data());
     if (fd >= 0) close(fd);
-    return std::string(name);
+    return name;
   }();
   if (size >= 8 && std::memcmp(data, "ElfChnk", 7) == 0) {
     RenderChunk(data, size);

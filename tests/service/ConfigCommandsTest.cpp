@@ -105,6 +105,20 @@ TEST_F(CheckConfigTest, ReportsEveryProblemWithWhereItIs) {
   EXPECT_EQ(err.find("winAcctPassword"), std::string::npos) << "an empty stored password is no password";
 }
 
+// An exclusion expression that does not compile would stop the service's
+// start: it is reported with PCRE2's message; empty ones are skipped, as the
+// reader skips them.
+TEST_F(CheckConfigTest, ExclusionExpressionsThatDoNotCompileAreProblems) {
+  const std::string file = Write("regex.json", R"({"interfaces": [{"name": "R0", "path": "System",
+      "exclusionRegex": ["Event(ID)?", "(unclosed", "", "[z-a]"]}]})");
+  std::string err;
+  EXPECT_EQ(Run({file}, nullptr, &err), 1);
+  EXPECT_NE(err.find(file + ": interfaces[0].exclusionRegex[1]: "), std::string::npos) << err;
+  EXPECT_NE(err.find("missing closing parenthesis"), std::string::npos) << err;
+  EXPECT_NE(err.find(file + ": interfaces[0].exclusionRegex[3]: "), std::string::npos) << err;
+  EXPECT_TRUE(err.ends_with("\n2 problems found in " + file + "\n")) << err;
+}
+
 TEST_F(CheckConfigTest, BadFilesFailWithoutCrashing) {
   std::string manyWrongKinds = "{\"interfaces\":[1";
   for (int i = 0; i < 10000; ++i) manyWrongKinds += ",1";

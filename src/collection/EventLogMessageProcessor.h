@@ -47,7 +47,6 @@ class TEventLogMessageProcessor : public TLockableObject {
   [[nodiscard]] int32_t ThreadCount() const;
 
   static constexpr size_t MaxSyslogBacklog = 20000;
-  [[nodiscard]] size_t MaxQueuedBatches() const { return FMaxQueuedBatches; }
 
   // The number of syslog messages made and not yet sent; null for none.
   using TBacklogProbe = std::function<size_t()>;

@@ -53,7 +53,6 @@ class TEventLogManager {
   [[nodiscard]] TControlWindow* ControlWindow() const { return FControlWindow.get(); }
   // The current configuration; read on the service thread only.
   [[nodiscard]] const TCollector& Collector() const { return *FCollector; }
-  [[nodiscard]] TEventLogMessageProcessor& Processor() const { return *FProcessor; }
 
  private:
   // The control window's handler: WM_RECONFIGURE stops the pipeline, reloads

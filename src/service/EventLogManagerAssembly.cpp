@@ -1,6 +1,7 @@
 // The builders of the syslog side of the pipeline: one sender per
 // destination, one subscriber per enabled reader, one trainer per
 // destination in training mode. Each logs the settings it builds from.
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -106,9 +107,9 @@ void TEventLogManager::InitSyslogSenders() {
 
       TSyslogSenderOptions options;
       if (receiver->SaveToFile()) {
-        const std::filesystem::path folder = std::filesystem::path(SvcConfigDir()) / "SysLogData";
-        if (!std::filesystem::exists(folder)) std::filesystem::create_directories(folder);
-        options.FileName = SysLogCopyFileName(SvcConfigDir(), receiver->Name()).string();
+        const std::filesystem::path file = SysLogCopyFileName(SvcConfigDir(), receiver->Name());
+        std::filesystem::create_directories(file.parent_path());
+        options.FileName = file.string();
       }
       options.QueueCountThreshold = FCollector->QueueCountThreshold();
       options.QueueSecondsThreshold = FCollector->QueueSecondsThreshold();
@@ -166,10 +167,10 @@ void TEventLogManager::InitTrainers() {
   if (!FTrainers) FTrainers.emplace();
   for (int i = 0; i < FCollector->InterfaceCount(); ++i) {
     for (const auto& receiver : FCollector->GetInterface(i).SyslogReceivers()) {
-      bool exists = false;
-      for (const auto& trainer : *FTrainers)
-        exists = exists || (trainer->Host() == receiver->Host() && trainer->Port() == receiver->Port());
-      if (exists) continue;
+      if (std::any_of(FTrainers->begin(), FTrainers->end(), [&](const auto& ATrainer) {
+            return ATrainer->Host() == receiver->Host() && ATrainer->Port() == receiver->Port();
+          }))
+        continue;
       auto trainer = std::make_unique<TSyslogTrainer>(&FProcessor->OutboundSyslogQueue(), receiver->Host(),
                                                       receiver->Port(), FCollector->TrainingMessageInterval());
       (void)trainer->ThreadStart(false, 0);

@@ -91,8 +91,6 @@ std::string InvalidInteger(const std::string& AValue) {
   return "'" + AValue + "' is not a valid integer value";
 }
 
-bool LocalTm(time_t ASeconds, struct tm& AResult) { return localtime_r(&ASeconds, &AResult) != nullptr; }
-
 // localtime_r reads the time zone once; a service that runs for years sees a
 // changed system time zone within a minute of the change.
 void RefreshTimeZone() {
@@ -101,6 +99,12 @@ void RefreshTimeZone() {
   int64_t last = lastRefresh.load(std::memory_order_relaxed);
   if (now - last < 60 && now >= last) return;
   if (lastRefresh.compare_exchange_strong(last, now)) tzset();
+}
+
+// Every local-time conversion goes through here.
+bool LocalTm(time_t ASeconds, struct tm& AResult) {
+  RefreshTimeZone();
+  return localtime_r(&ASeconds, &AResult) != nullptr;
 }
 
 }  // namespace
@@ -204,7 +208,6 @@ bool TUtilities::TryLocalToUTC(TDateTime ALocal, TDateTime& AUTC) {
   wanted.tm_hour = hour;
   wanted.tm_min = minute;
   wanted.tm_sec = second;
-  RefreshTimeZone();
   // The reading taken as UTC, less the offset in force at the instant it
   // names. The offset is looked up near the instant first, then at the
   // instant found; a reading that no instant shows (inside a daylight-saving

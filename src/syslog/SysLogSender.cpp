@@ -269,8 +269,9 @@ void TSysLogSender::Flush() {
       failure = FTransport == TSysLogTransport::sltUDP ? SendDatagrams(batch, sent, savedTexts)
                                                        : SendStream(batch, sent, savedTexts);
     } catch (const std::exception& e) {
-      // Whatever went wrong, the messages not sent yet are kept like those of
-      // any failed attempt (framed ones stay framed and go first next time).
+      // Whatever went wrong, the messages not sent yet (framed ones first)
+      // are kept like those of any failed attempt.
+      ReturnToBatch(batch, 0);
       failure = std::string("Unexpected error: ") + e.what();
     }
   }
@@ -337,13 +338,6 @@ std::string TSysLogSender::SendDatagrams(std::deque<TMessage>& ABatch, int& ASen
 }
 
 std::string TSysLogSender::SendStream(std::deque<TMessage>& ABatch, int& ASent, std::vector<std::string>* ASaved) {
-  // Messages left framed by a flush that an exception ended go first. Each
-  // message's end and text are recorded before the message itself, so
-  // anything of one that was not taken in is cut off here.
-  const size_t kept = FWrite.Messages.size();
-  FWrite.Ends.resize(kept);
-  FWrite.Texts.resize(ASaved ? kept : 0);
-  FWrite.Bytes.resize(kept == 0 ? 0 : FWrite.Ends.back());
   std::string error;
   std::string encoded;
   while (!ABatch.empty()) {
@@ -406,14 +400,18 @@ bool TSysLogSender::WriteStream(std::deque<TMessage>& ABatch, int& ASent, std::v
   // The rest (a partly written message too: it goes again whole) back at the
   // head, in order.
   const size_t unsent = FWrite.Messages.size() - whole;
-  for (size_t i = FWrite.Messages.size(); i > whole; --i) ABatch.push_front(std::move(FWrite.Messages[i - 1]));
+  ReturnToBatch(ABatch, whole);
+  if (unsent == 0) return true;
+  LogError("Error sending message to host %s: %s", FHost.c_str(), AError.c_str());
+  return false;
+}
+
+void TSysLogSender::ReturnToBatch(std::deque<TMessage>& ABatch, size_t AFirst) {
+  for (size_t i = FWrite.Messages.size(); i > AFirst; --i) ABatch.push_front(std::move(FWrite.Messages[i - 1]));
   FWrite.Bytes.clear();
   FWrite.Messages.clear();
   FWrite.Ends.clear();
   FWrite.Texts.clear();
-  if (unsent == 0) return true;
-  LogError("Error sending message to host %s: %s", FHost.c_str(), AError.c_str());
-  return false;
 }
 
 TSysLogSender::TSendResult TSysLogSender::SendDatagram(const std::string& ABytes, std::string& AError) {

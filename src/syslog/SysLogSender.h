@@ -173,6 +173,9 @@ class TSysLogSender : public TCustomThread {
   // sent; on a failure the others go back to the head of ABatch, in order,
   // and the result is false with AError set. FWrite is empty after it.
   bool WriteStream(std::deque<TMessage>& ABatch, int& ASent, std::vector<std::string>* ASaved, std::string& AError);
+  // Puts FWrite's messages from index AFirst on back at the head of ABatch,
+  // in order, and empties FWrite.
+  void ReturnToBatch(std::deque<TMessage>& ABatch, size_t AFirst);
   // Puts the unsent messages back at the head of the queue and schedules the
   // next attempt.
   void KeepForRetry(std::deque<TMessage>&& AUnsent, const std::string& AReason);

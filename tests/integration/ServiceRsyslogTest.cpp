@@ -138,6 +138,18 @@ class ServiceRsyslogTest : public testing::Test, protected test::TServiceFolders
     return ids;
   }
 
+  // Waits until AInput has recorded as many lines as AExpected has records,
+  // gives anything doubled time to show, and checks the lines are AExpected's
+  // records, each once, in order. Returns the lines.
+  std::vector<std::string> ExpectRecordsOnce(TInput AInput, const std::vector<uint64_t>& AExpected,
+                                             std::chrono::seconds ATimeout = std::chrono::seconds(30)) {
+    EXPECT_TRUE(FRsyslog->WaitForLines(AInput, AExpected.size(), ATimeout));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::vector<std::string> lines = FRsyslog->Lines(AInput);
+    EXPECT_TRUE(SameRecords(LineRecordIds(lines), AExpected));
+    return lines;
+  }
+
   void Stop(test::TChildProcess& AService) {
     AService.Signal(SIGTERM);
     EXPECT_EQ(AService.WaitForExit(), 0) << AService.StandardError();
@@ -166,10 +178,8 @@ TEST_P(ServiceRsyslogTransportTest, EveryRecordArrivesOnceInOrder) {
   WriteConfig(ConfigJson({{"Reader1", "Forwarded", FRsyslog->Port(c.Input), c.Transport, c.Delimiter, c.Version}}));
   auto service = Start();
 
-  ASSERT_TRUE(FRsyslog->WaitForLines(c.Input, expected.size())) << service->StandardError();
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // anything doubled would show by now
-  const std::vector<std::string> lines = FRsyslog->Lines(c.Input);
-  EXPECT_TRUE(SameRecords(LineRecordIds(lines), expected));
+  const std::vector<std::string> lines = ExpectRecordsOnce(c.Input, expected);
+  ASSERT_EQ(lines.size(), expected.size()) << service->StandardError();
 
   const std::regex header(c.Version == 0 ? "<14>[A-Z][a-z]{2} [ 0-9][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [^ ]+ "
                                            "[^ \\[]+(\\[[0-9]+\\])?: "
@@ -211,10 +221,8 @@ TEST_F(ServiceRsyslogTest, RestartResumesAfterTheLastRecordSent) {
 
   for (uint64_t id : AppendEvents("Growing", 25)) expected.push_back(id);
   service = Start();
-  ASSERT_TRUE(FRsyslog->WaitForLines(TInput::Tcp, 65)) << service->StandardError();
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  (void)ExpectRecordsOnce(TInput::Tcp, expected);
   Stop(*service);
-  EXPECT_TRUE(SameRecords(LineRecordIds(FRsyslog->Lines(TInput::Tcp)), expected));
 }
 
 // The receiver is not there when the service starts and comes up 10 s later:
@@ -228,9 +236,7 @@ TEST_F(ServiceRsyslogTest, LateReceiverGetsEveryRecordOnce) {
   std::this_thread::sleep_for(std::chrono::seconds(10));
   FRsyslog->Restart();
 
-  ASSERT_TRUE(FRsyslog->WaitForLines(TInput::Tcp, expected.size(), std::chrono::seconds(90)));
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  EXPECT_TRUE(SameRecords(LineRecordIds(FRsyslog->Lines(TInput::Tcp)), expected));
+  (void)ExpectRecordsOnce(TInput::Tcp, expected, std::chrono::seconds(90));
   Stop(*service);
 }
 
@@ -282,9 +288,7 @@ TEST_F(ServiceRsyslogTest, ReconfigureKeepsQueuedMessages) {
   ASSERT_TRUE(LogHas("unsent messages for 127.0.0.1:" + std::to_string(port) + " kept for the next start-up"));
   FRsyslog->Restart();
 
-  ASSERT_TRUE(FRsyslog->WaitForLines(TInput::Tcp, expected.size(), std::chrono::seconds(90)));
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  EXPECT_TRUE(SameRecords(LineRecordIds(FRsyslog->Lines(TInput::Tcp)), expected));
+  (void)ExpectRecordsOnce(TInput::Tcp, expected, std::chrono::seconds(90));
   Stop(*service);
 }
 

@@ -7,6 +7,12 @@ cd "$(dirname "$0")/.."
 flavour=${1:-release}
 shift || true
 args=(-G Ninja -DZOR_WERROR=ON)
+# ccache, when present, with paths taken relative to the tree so that several
+# checkouts of the project share one cache.
+if command -v ccache >/dev/null; then
+  args+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+fi
 case "$flavour" in
   release) args+=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
   asan)    args+=(-DCMAKE_BUILD_TYPE=Debug -DZOR_SANITIZE=ON -DZOR_BENCH=OFF) ;;

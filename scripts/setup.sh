@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # build
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev ccache
   # libraries linked into the product
   libssl-dev libpcre2-dev libpugixml-dev nlohmann-json3-dev
   libcpp-httplib-dev libcli11-dev

@@ -15,8 +15,6 @@ namespace zor {
 
 namespace {
 
-using TClockPoint = std::chrono::steady_clock::time_point;
-
 // A stream sender writes its messages in pieces of about this size.
 constexpr size_t StreamWriteBytes = 256 * 1024;
 
@@ -29,12 +27,6 @@ const char* TransportName(TSysLogTransport ATransport) {
     case TSysLogTransport::sltTLSv1_2: return "TLS 1.2";
   }
   return "UDP";
-}
-
-// A millisecond count as a finite wait time (INFINITE is reserved).
-uint32_t ToWait(int64_t AMilliseconds) {
-  if (AMilliseconds <= 0) return 0;
-  return AMilliseconds >= static_cast<int64_t>(INFINITE) ? INFINITE - 1 : static_cast<uint32_t>(AMilliseconds);
 }
 
 }  // namespace
@@ -51,17 +43,21 @@ std::filesystem::path SysLogCopyFileName(const std::filesystem::path& ASvcConfig
 TSysLogSender::TSysLogSender(std::string AHost, uint16_t APort, TSysLogTransport ATransport,
                              TSyslogDelimiter ADelimiter, std::string ASenderName,
                              const TSyslogSenderOptions& ASenderOptions, TSysLogSenderTuning ATuning)
-    : FHost(std::move(AHost)),
+    : TSenderWorker(AHost + ":" + std::to_string(APort), "messages",
+                    TFlushThresholds{ASenderOptions.QueueCountThreshold, ASenderOptions.QueueSecondsThreshold},
+                    TDeliveryTuning{std::move(ATuning.Clock), ATuning.RetryInitialMilliseconds,
+                                    ATuning.RetryMaxMilliseconds, ATuning.MaxQueuedMessages}),
+      FHost(std::move(AHost)),
       FPort(APort),
       FTransport(ATransport),
       FDelimiter(ADelimiter),
       FSenderOptions(ASenderOptions),
-      FTuning(std::move(ATuning)),
+      FSocketTimeouts(ATuning.SocketTimeouts),
+      FSocketFactory(std::move(ATuning.SocketFactory)),
       FFramer(TSyslogFramer::TOptions{ATransport, ADelimiter, ASenderOptions.NoDelimOnLast,
                                       ASenderOptions.Persistent, ASenderOptions.ForwardHeader,
                                       ASenderOptions.ForwardIPList}),
-      FName(std::move(ASenderName)),
-      FBackOff(FTuning.RetryInitialMilliseconds, FTuning.RetryMaxMilliseconds) {
+      FName(std::move(ASenderName)) {
   if (FSenderOptions.Persistent && FTransport != TSysLogTransport::sltUDP) {
     LogInfo("Creating Persistent Client Connection to %s:%d", FHost.c_str(), FPort);
     // A receiver that is down now must not stop the pipeline from starting:
@@ -76,17 +72,9 @@ TSysLogSender::TSysLogSender(std::string AHost, uint16_t APort, TSysLogTransport
 }
 
 TSysLogSender::~TSysLogSender() {
+  // The thread goes before the socket it uses; the core drops what is still
+  // queued.
   (void)ThreadStop(true, INFINITE);
-  size_t unsent;
-  {
-    TCriticalSectionGuard guard(FQueueLock);
-    unsent = FMsgQueue.size();
-    FMsgQueue.clear();
-  }
-  if (unsent != 0) {
-    FDropped += unsent;
-    LogError("[Senders] %s:%d stopped with %zu unsent messages; they are dropped", FHost.c_str(), FPort, unsent);
-  }
   DropSocket();
   LogInfo("Thread Clenup");
 }
@@ -94,116 +82,17 @@ TSysLogSender::~TSysLogSender() {
 std::string TSysLogSender::AddMessage(TMessage&& AMessage) {
   if (!AMessage) return {};
   std::string text = AMessage->ToString();
-  size_t dropped;
-  {
-    TCriticalSectionGuard guard(FQueueLock);
-    FMsgQueue.push_back(std::move(AMessage));
-    dropped = TrimQueue();
-    FMsgEvent.Set();
-  }
-  LogDropped(dropped);
+  AddItem(std::move(AMessage));
   return text;
-}
-
-void TSysLogSender::AddMessageBatch(TMessageList&& AMessageBatch) {
-  size_t dropped;
-  {
-    TCriticalSectionGuard guard(FQueueLock);
-    for (TMessage& message : AMessageBatch)
-      if (message) FMsgQueue.push_back(std::move(message));
-    dropped = TrimQueue();
-    FMsgEvent.Set();
-  }
-  AMessageBatch.clear();
-  LogDropped(dropped);
-}
-
-TSysLogSender::TMessageList TSysLogSender::TakeQueued() {
-  TMessageList queued;
-  TCriticalSectionGuard guard(FQueueLock);
-  queued.reserve(FMsgQueue.size());
-  for (TMessage& message : FMsgQueue) queued.push_back(std::move(message));
-  FMsgQueue.clear();
-  return queued;
-}
-
-TSyslogDeliveryCounts TSysLogSender::Counts() const {
-  return TSyslogDeliveryCounts{FSent.load(), FRetried.load(), FDropped.load(), FFailedAttempts.load()};
-}
-
-size_t TSysLogSender::QueuedCount() const {
-  TCriticalSectionGuard guard(FQueueLock);
-  return FMsgQueue.size();
-}
-
-TClockPoint TSysLogSender::Now() const { return FTuning.Clock ? FTuning.Clock() : std::chrono::steady_clock::now(); }
-
-uint32_t TSysLogSender::ElapsedMilliseconds(TClockPoint ASince) const {
-  return ToWait(std::chrono::duration_cast<std::chrono::milliseconds>(Now() - ASince).count());
-}
-
-bool TSysLogSender::Execute() {
-  // Both thresholds set: flush when the count is reached at a message event,
-  // or when the period ends. Otherwise every message event flushes at once.
-  const bool timed = FSenderOptions.QueueCountThreshold != 0 && FSenderOptions.QueueSecondsThreshold != 0;
-  const uint32_t period = timed ? ToWait(int64_t{FSenderOptions.QueueSecondsThreshold} * 1000) : INFINITE;
-  // The period runs from the last flush, not from the last wake-up: a trickle
-  // of messages below the count threshold must not postpone the flush forever.
-  TClockPoint periodStart = Now();
-  for (;;) {
-    LogDebug("Back to wait");
-    uint32_t timeout = timed ? ToWait(int64_t{period} - ElapsedMilliseconds(periodStart)) : INFINITE;
-    bool retryTimer = false;
-    if (FRetryAt) {
-      const uint32_t untilRetry =
-          ToWait(std::chrono::duration_cast<std::chrono::milliseconds>(*FRetryAt - Now()).count());
-      if (untilRetry < timeout) {
-        timeout = untilRetry;
-        retryTimer = true;
-      }
-    }
-    const uint32_t result = WaitForAny({FShouldFinishEvent.get(), &FMsgEvent}, timeout);
-    if (result == WAIT_OBJECT_0) break;
-    if (result == WAIT_TIMEOUT) {
-      SafeFlush();
-      if (!retryTimer) periodStart = Now();
-      continue;
-    }
-    if (result != WAIT_OBJECT_0 + 1) continue;
-
-    LogDebug("Preparing to flush messages");
-    FMsgEvent.Reset();
-    if (!timed) {
-      SafeFlush();
-      continue;
-    }
-    int64_t newWait = 0;
-    if (QueuedCount() < FSenderOptions.QueueCountThreshold)
-      newWait = int64_t{period} - ElapsedMilliseconds(periodStart);
-    LogDebug("New Wait Time = %d msec", static_cast<int>(std::clamp<int64_t>(newWait, INT_MIN, INT_MAX)));
-    if (newWait > 0) continue;
-    SafeFlush();
-    periodStart = Now();
-  }
-  return true;
-}
-
-void TSysLogSender::SafeFlush() {
-  try {
-    Flush();
-  } catch (const std::exception& e) {
-    LogError("Unknown Exception Flushing Messages");
-    LogDebug("[Senders] %s:%d: %s", FHost.c_str(), FPort, e.what());
-  }
 }
 
 TBlockingSocket& TSysLogSender::Socket() {
   if (FBlockingSocket) return *FBlockingSocket;
-  if (FTuning.SocketFactory) {
-    FBlockingSocket = FTuning.SocketFactory();
+  if (FSocketFactory) {
+    FBlockingSocket = FSocketFactory();
     return *FBlockingSocket;
   }
-  const TSocketTimeouts& timeouts = FTuning.SocketTimeouts;
+  const TSocketTimeouts& timeouts = FSocketTimeouts;
   switch (FTransport) {
     case TSysLogTransport::sltTLSv1:
     case TSysLogTransport::sltTLSv1_1:
@@ -235,14 +124,11 @@ void TSysLogSender::DropSocket() {
 
 void TSysLogSender::Flush() {
   // While backing off, messages wait in the queue for the next attempt.
-  if (FRetryAt && Now() < *FRetryAt) return;
-  std::deque<TMessage> batch;
-  {
-    TCriticalSectionGuard guard(FQueueLock);
-    batch.swap(FMsgQueue);
-  }
+  if (BackingOff()) return;
+  std::deque<TMessage> batch = TakeQueuedItems();
+  TAttempt attempt;
   if (batch.empty()) {
-    FRetryAt.reset();
+    Settle(attempt, {}, {});
     LogDebug("No Logs to Flush");
     return;
   }
@@ -250,7 +136,6 @@ void TSysLogSender::Flush() {
   const bool saving = !FSenderOptions.FileName.empty();
   std::vector<std::string> saved;
   const int total = static_cast<int>(batch.size());
-  int sent = 0;
   const auto started = std::chrono::steady_clock::now();
 
   std::string failure;
@@ -266,8 +151,8 @@ void TSysLogSender::Flush() {
     LogDebug("Flushing Messagees");
     std::vector<std::string>* const savedTexts = saving ? &saved : nullptr;
     try {
-      failure = FTransport == TSysLogTransport::sltUDP ? SendDatagrams(batch, sent, savedTexts)
-                                                       : SendStream(batch, sent, savedTexts);
+      failure = FTransport == TSysLogTransport::sltUDP ? SendDatagrams(batch, attempt, savedTexts)
+                                                       : SendStream(batch, attempt, savedTexts);
     } catch (const std::exception& e) {
       // Whatever went wrong, the messages not sent yet (framed ones first)
       // are kept like those of any failed attempt.
@@ -276,16 +161,11 @@ void TSysLogSender::Flush() {
     }
   }
 
-  if (!failure.empty()) {
-    // A connection that failed once is not trusted again: the next attempt
-    // starts with a new socket.
-    DropSocket();
-    KeepForRetry(std::move(batch), failure);
-  } else {
-    FBackOff.Reset();
-    FRetryAt.reset();
-    if (!FSenderOptions.Persistent) DropSocket();
-  }
+  // A connection that failed once is not trusted again: the next attempt
+  // starts with a new socket.
+  if (!failure.empty() || !FSenderOptions.Persistent) DropSocket();
+  const int sent = static_cast<int>(attempt.Sent.size());
+  Settle(attempt, std::move(batch), failure);
 
   const double elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
   LogCountLine(sent, total, elapsed);
@@ -305,45 +185,43 @@ bool TSysLogSender::WireText(const TBaseSysLogMessage& AMessage, std::string& AH
   } catch (const std::exception& e) {
     // A message without wire text will not get one by waiting: drop it.
     LogError("Error sending message to host %s: %s", FHost.c_str(), e.what());
-    ++FDropped;
     return false;
   }
 }
 
-std::string TSysLogSender::SendDatagrams(std::deque<TMessage>& ABatch, int& ASent, std::vector<std::string>* ASaved) {
+std::string TSysLogSender::SendDatagrams(std::deque<TMessage>& ABatch, TAttempt& AAttempt,
+                                         std::vector<std::string>* ASaved) {
   std::string& datagram = FWrite.Bytes;
   std::string encoded;
   while (!ABatch.empty()) {
     TBaseSysLogMessage& message = *ABatch.front();
     std::string_view text;
+    TSendResult result = TSendResult::Drop;
     if (WireText(message, encoded, text)) {
       datagram.clear();
       FFramer.AppendFrame(datagram, text, message.Framing(), ABatch.size() == 1);
       std::string error;
-      const TSendResult result = SendDatagram(datagram, error);
+      result = SendDatagram(datagram, error);
       if (result != TSendResult::Sent) LogError("Error sending message to host %s: %s", FHost.c_str(), error.c_str());
       if (result == TSendResult::Retry) return error;
-      if (result == TSendResult::Drop) {
-        ++FDropped;
-      } else {
-        ++ASent;
-        ++FSent;
-        if (ASaved) ASaved->emplace_back(text);
-      }
+      if (result == TSendResult::Sent && ASaved) ASaved->emplace_back(text);
     }
+    (result == TSendResult::Sent ? AAttempt.Sent : AAttempt.Dropped).push_back(std::move(ABatch.front()));
     ABatch.pop_front();
   }
   datagram.clear();
   return {};
 }
 
-std::string TSysLogSender::SendStream(std::deque<TMessage>& ABatch, int& ASent, std::vector<std::string>* ASaved) {
+std::string TSysLogSender::SendStream(std::deque<TMessage>& ABatch, TAttempt& AAttempt,
+                                      std::vector<std::string>* ASaved) {
   std::string error;
   std::string encoded;
   while (!ABatch.empty()) {
     TBaseSysLogMessage& message = *ABatch.front();
     std::string_view text;
     if (!WireText(message, encoded, text)) {
+      AAttempt.Dropped.push_back(std::move(ABatch.front()));
       ABatch.pop_front();
       continue;
     }
@@ -351,7 +229,7 @@ std::string TSysLogSender::SendStream(std::deque<TMessage>& ABatch, int& ASent, 
     // at the head until framed, so a failure puts the write's messages back
     // in front of it.
     if (!FWrite.Bytes.empty() && FWrite.Bytes.size() + text.size() > StreamWriteBytes &&
-        !WriteStream(ABatch, ASent, ASaved, error))
+        !WriteStream(ABatch, AAttempt, ASaved, error))
       return error;
     const size_t start = FWrite.Bytes.size();
     FFramer.AppendFrame(FWrite.Bytes, text, message.Framing(), ABatch.size() == 1);
@@ -359,7 +237,7 @@ std::string TSysLogSender::SendStream(std::deque<TMessage>& ABatch, int& ASent, 
       LogError("Error sending message to host %s: message of %zu bytes is too large", FHost.c_str(),
                FWrite.Bytes.size() - start);
       FWrite.Bytes.resize(start);
-      ++FDropped;
+      AAttempt.Dropped.push_back(std::move(ABatch.front()));
       ABatch.pop_front();
       continue;
     }
@@ -367,15 +245,15 @@ std::string TSysLogSender::SendStream(std::deque<TMessage>& ABatch, int& ASent, 
     if (ASaved) FWrite.Texts.emplace_back(text);
     FWrite.Messages.push_back(std::move(ABatch.front()));
     ABatch.pop_front();
-    if (FWrite.Bytes.size() >= StreamWriteBytes && !WriteStream(ABatch, ASent, ASaved, error)) return error;
+    if (FWrite.Bytes.size() >= StreamWriteBytes && !WriteStream(ABatch, AAttempt, ASaved, error)) return error;
   }
-  if (!FWrite.Messages.empty() && !WriteStream(ABatch, ASent, ASaved, error)) return error;
+  if (!FWrite.Messages.empty() && !WriteStream(ABatch, AAttempt, ASaved, error)) return error;
   // One very large message must not keep its buffer for the life of the sender.
   if (FWrite.Bytes.capacity() > 4 * StreamWriteBytes) std::string().swap(FWrite.Bytes);
   return {};
 }
 
-bool TSysLogSender::WriteStream(std::deque<TMessage>& ABatch, int& ASent, std::vector<std::string>* ASaved,
+bool TSysLogSender::WriteStream(std::deque<TMessage>& ABatch, TAttempt& AAttempt, std::vector<std::string>* ASaved,
                                 std::string& AError) {
   TBlockingSocket& socket = *FBlockingSocket;
   const int length = static_cast<int>(FWrite.Bytes.size());
@@ -393,8 +271,7 @@ bool TSysLogSender::WriteStream(std::deque<TMessage>& ABatch, int& ASent, std::v
   // Messages that ended at or before the count went out whole.
   const size_t whole = static_cast<size_t>(
       std::upper_bound(FWrite.Ends.begin(), FWrite.Ends.end(), static_cast<size_t>(accepted)) - FWrite.Ends.begin());
-  ASent += static_cast<int>(whole);
-  FSent += whole;
+  for (size_t i = 0; i < whole; ++i) AAttempt.Sent.push_back(std::move(FWrite.Messages[i]));
   if (ASaved)
     for (size_t i = 0; i < whole; ++i) ASaved->push_back(std::move(FWrite.Texts[i]));
   // The rest (a partly written message too: it goes again whole) back at the
@@ -435,41 +312,6 @@ TSysLogSender::TSendResult TSysLogSender::SendDatagram(const std::string& ABytes
     return TSendResult::Drop;
   }
   return TSendResult::Retry;
-}
-
-void TSysLogSender::KeepForRetry(std::deque<TMessage>&& AUnsent, const std::string& AReason) {
-  const size_t kept = AUnsent.size();
-  size_t dropped;
-  {
-    TCriticalSectionGuard guard(FQueueLock);
-    for (auto message = AUnsent.rbegin(); message != AUnsent.rend(); ++message)
-      FMsgQueue.push_front(std::move(*message));
-    dropped = TrimQueue();
-  }
-  AUnsent.clear();
-  FRetried += kept;
-  ++FFailedAttempts;
-  const uint32_t delay = FBackOff.NextBackOffMs();
-  FRetryAt = Now() + std::chrono::milliseconds(delay);
-  LogError("[Senders] %s:%d did not take %zu messages (%s); next attempt in %u ms", FHost.c_str(), FPort, kept,
-           AReason.c_str(), delay);
-  LogDropped(dropped);
-}
-
-size_t TSysLogSender::TrimQueue() {
-  size_t dropped = 0;
-  while (FMsgQueue.size() > FTuning.MaxQueuedMessages) {
-    FMsgQueue.pop_front();
-    ++dropped;
-  }
-  FDropped += dropped;
-  return dropped;
-}
-
-void TSysLogSender::LogDropped(size_t ACount) {
-  if (ACount == 0) return;
-  LogError("[Senders] Queue for %s:%d is full (%zu messages): dropped the %zu oldest", FHost.c_str(), FPort,
-           FTuning.MaxQueuedMessages, ACount);
 }
 
 void TSysLogSender::AppendToFile(const std::vector<std::string>& ATexts) {

@@ -1,23 +1,18 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "core/CustomThread.h"
-#include "platform/CriticalSection.h"
-#include "platform/Event.h"
+#include "delivery/SenderWorker.h"
 #include "syslog/BaseSysLogMessage.h"
 #include "syslog/BlockingSocket.h"
-#include "syslog/RetryBackOff.h"
 #include "syslog/SyslogFramer.h"
 #include "syslog/SyslogGlobal.h"
 
@@ -44,7 +39,7 @@ struct TSyslogSenderOptions {
 
 // Settings that the service leaves at their defaults and tests change.
 struct TSysLogSenderTuning {
-  using TClock = std::function<std::chrono::steady_clock::time_point()>;
+  using TClock = TDeliveryTuning::TClock;
   // Time source of the flush thresholds and the retry back-off (null: the
   // steady clock).
   TClock Clock;
@@ -58,20 +53,11 @@ struct TSysLogSenderTuning {
   std::function<std::unique_ptr<TBlockingSocket>()> SocketFactory;
 };
 
-// What became of the messages handed to one sender, counted since it was
-// created. Readable from any thread.
-struct TSyslogDeliveryCounts {
-  // Taken whole by the receiver's socket.
-  uint64_t Sent = 0;
-  // Put back at the head of the queue after a failed attempt (counted once per
-  // attempt they were part of).
-  uint64_t Retried = 0;
-  // Given up: queue overflow, a datagram too large, a message without wire
-  // text, or still queued when the sender was freed.
-  uint64_t Dropped = 0;
-  // Flushes that ended with messages kept for a retry.
-  uint64_t FailedAttempts = 0;
-};
+// What became of the messages handed to one sender (TDeliveryCounts): Sent
+// means taken whole by the receiver's socket; Dropped counts queue overflow,
+// a datagram too large, a message without wire text, and messages still
+// queued when the sender was freed.
+using TSyslogDeliveryCounts = TDeliveryCounts;
 
 // Path of the copy file of a receiver that saves to file:
 // ASvcConfigDir/SysLogData/<AReceiverName>.bsd. Path separators and NULs in
@@ -80,14 +66,15 @@ std::filesystem::path SysLogCopyFileName(const std::filesystem::path& ASvcConfig
                                          const std::string& AReceiverName);
 
 // The worker thread that owns the traffic to one syslog receiver (one host and
-// port).
+// port): the socket-writing part on top of the delivery core (TSenderWorker:
+// queue, thresholds, back-off, outcome per message).
 //
 // Producers (the sender registry) hand messages over with AddMessage and
-// AddMessageBatch from any thread; they take FQueueLock only to append, and
-// set FMsgEvent. The sender thread flushes on its count and time thresholds:
-// it takes the queue out under the lock and sends outside it, so producers
-// never wait for the network. Everything else (socket, framer, back-off, copy
-// file) belongs to the sender thread alone.
+// AddMessageBatch from any thread; they take the queue lock only to append.
+// The sender thread flushes on its count and time thresholds: it takes the
+// queue out under the lock and sends outside it, so producers never wait for
+// the network. The socket, framer and copy file belong to the sender thread
+// alone.
 //
 // Writes: over UDP each message is one datagram. Over TCP and TLS a flush's
 // messages are framed one after another into writes of about 256 KiB, each
@@ -111,10 +98,10 @@ std::filesystem::path SysLogCopyFileName(const std::filesystem::path& ASvcConfig
 // The owner stops the thread (ThreadStop with waiting) before freeing the
 // sender; the destructor also does so. Messages still queued then are dropped
 // and logged.
-class TSysLogSender : public TCustomThread {
+class TSysLogSender : public TSenderWorker<TBaseSysLogMessage> {
  public:
-  using TMessage = std::unique_ptr<TBaseSysLogMessage>;
-  using TMessageList = std::vector<TMessage>;
+  using TMessage = TItemPtr;
+  using TMessageList = TItemList;
 
   // A persistent TCP or TLS sender connects at once; a failure is logged and
   // the first flush tries again.
@@ -127,7 +114,7 @@ class TSysLogSender : public TCustomThread {
   std::string AddMessage(TMessage&& AMessage);
   // Takes every message of AMessageBatch, in list order, and wakes the sender
   // once (also for an empty list). AMessageBatch is left empty.
-  void AddMessageBatch(TMessageList&& AMessageBatch);
+  void AddMessageBatch(TMessageList&& AMessageBatch) { AddBatch(std::move(AMessageBatch)); }
 
   // The name is set before the thread starts.
   const std::string& SenderName() const { return FName; }
@@ -137,51 +124,38 @@ class TSysLogSender : public TCustomThread {
   TSysLogTransport DestinationTransport() const { return FTransport; }
   TSyslogDelimiter Delimiter() const { return FDelimiter; }
 
-  // Moves every message still queued out, oldest first. For the owner, once
-  // the thread has finished: messages it takes back are not dropped.
-  [[nodiscard]] TMessageList TakeQueued() EXCLUDES(FQueueLock);
-
-  TSyslogDeliveryCounts Counts() const;
-  // Messages waiting in the queue.
-  size_t QueuedCount() const EXCLUDES(FQueueLock);
+  // TakeQueued, Counts and QueuedCount: see TSenderWorker.
 
  protected:
-  bool Execute() override;
+  void Flush() override;
 
  private:
   enum class TSendResult { Sent, Retry, Drop };
+  using TAttempt = TDeliveryAttempt<TBaseSysLogMessage>;
 
-  std::chrono::steady_clock::time_point Now() const;
-  uint32_t ElapsedMilliseconds(std::chrono::steady_clock::time_point ASince) const;
-  void SafeFlush();
-  void Flush();
   // The socket for the next send, created (and logged) when there is none.
   TBlockingSocket& Socket();
   void DropSocket();
   // The wire text of AMessage, viewed in its content or in AHolder. False when
-  // it has none: logged and counted as dropped.
+  // it has none: logged (the caller drops it).
   bool WireText(const TBaseSysLogMessage& AMessage, std::string& AHolder, std::string_view& AText);
-  // Sends ABatch from its head, one datagram per message. On a failure that a
-  // retry can mend, returns the reason and leaves the unsent messages in
-  // ABatch; otherwise returns "" with ABatch empty.
-  std::string SendDatagrams(std::deque<TMessage>& ABatch, int& ASent, std::vector<std::string>* ASaved);
+  // Sends ABatch from its head, one datagram per message, moving each message
+  // into AAttempt's Sent or Dropped. On a failure that a retry can mend,
+  // returns the reason and leaves the unsent messages in ABatch; otherwise
+  // returns "" with ABatch empty.
+  std::string SendDatagrams(std::deque<TMessage>& ABatch, TAttempt& AAttempt, std::vector<std::string>* ASaved);
   TSendResult SendDatagram(const std::string& ABytes, std::string& AError);
   // The same for a stream: consecutive messages are framed into one write of
   // about StreamWriteBytes.
-  std::string SendStream(std::deque<TMessage>& ABatch, int& ASent, std::vector<std::string>* ASaved);
+  std::string SendStream(std::deque<TMessage>& ABatch, TAttempt& AAttempt, std::vector<std::string>* ASaved);
   // Writes FWrite. The messages whose bytes the socket took whole count as
   // sent; on a failure the others go back to the head of ABatch, in order,
   // and the result is false with AError set. FWrite is empty after it.
-  bool WriteStream(std::deque<TMessage>& ABatch, int& ASent, std::vector<std::string>* ASaved, std::string& AError);
+  bool WriteStream(std::deque<TMessage>& ABatch, TAttempt& AAttempt, std::vector<std::string>* ASaved,
+                   std::string& AError);
   // Puts FWrite's messages from index AFirst on back at the head of ABatch,
   // in order, and empties FWrite.
   void ReturnToBatch(std::deque<TMessage>& ABatch, size_t AFirst);
-  // Puts the unsent messages back at the head of the queue and schedules the
-  // next attempt.
-  void KeepForRetry(std::deque<TMessage>&& AUnsent, const std::string& AReason);
-  // Drops the oldest messages beyond MaxQueuedMessages; returns how many.
-  size_t TrimQueue() REQUIRES(FQueueLock);
-  void LogDropped(size_t ACount);
   void AppendToFile(const std::vector<std::string>& ATexts);
   void LogCountLine(int ASent, int ATotal, double AMilliseconds);
 
@@ -191,19 +165,10 @@ class TSysLogSender : public TCustomThread {
   const TSysLogTransport FTransport;
   const TSyslogDelimiter FDelimiter;
   const TSyslogSenderOptions FSenderOptions;
-  const TSysLogSenderTuning FTuning;
+  const TSocketTimeouts FSocketTimeouts;
+  const std::function<std::unique_ptr<TBlockingSocket>()> FSocketFactory;
   const TSyslogFramer FFramer;
   std::string FName;
-
-  // Shared with the producers.
-  mutable TCriticalSection FQueueLock;
-  std::deque<TMessage> FMsgQueue GUARDED_BY(FQueueLock);
-  TEvent FMsgEvent;
-
-  std::atomic<uint64_t> FSent{0};
-  std::atomic<uint64_t> FRetried{0};
-  std::atomic<uint64_t> FDropped{0};
-  std::atomic<uint64_t> FFailedAttempts{0};
 
   // The sender thread's own (and the constructor's, before the thread starts).
   std::unique_ptr<TBlockingSocket> FBlockingSocket;
@@ -216,8 +181,6 @@ class TSysLogSender : public TCustomThread {
     std::vector<std::string> Texts;
   };
   TStreamWrite FWrite;
-  TRetryBackOff FBackOff;
-  std::optional<std::chrono::steady_clock::time_point> FRetryAt;
 };
 
 }  // namespace zor

@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "syslog/RetryBackOff.h"
 
 namespace zor {
 namespace {
@@ -77,20 +76,6 @@ const TFrameCase FrameCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Cases, SyslogFramerTest, testing::ValuesIn(FrameCases),
                          [](const auto& AInfo) { return std::string(AInfo.param.Name); });
-
-TEST(RetryBackOffTest, DoublesFromOneSecondUpToOneMinuteAndResets) {
-  TRetryBackOff backOff;
-  const uint32_t expected[] = {1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000};
-  for (uint32_t wait : expected) EXPECT_EQ(backOff.NextBackOffMs(), wait);
-  backOff.Reset();
-  EXPECT_EQ(backOff.NextBackOffMs(), 1000u);
-}
-
-TEST(RetryBackOffTest, CapBelowInitialIsRaisedToIt) {
-  TRetryBackOff backOff(500, 100);
-  EXPECT_EQ(backOff.NextBackOffMs(), 500u);
-  EXPECT_EQ(backOff.NextBackOffMs(), 500u);
-}
 
 }  // namespace
 }  // namespace zor

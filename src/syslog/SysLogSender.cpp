@@ -136,6 +136,7 @@ void TSysLogSender::Flush() {
   const bool saving = !FSenderOptions.FileName.empty();
   std::vector<std::string> saved;
   const int total = static_cast<int>(batch.size());
+  const uint64_t sentBefore = FSent.load();
   const auto started = std::chrono::steady_clock::now();
 
   std::string failure;
@@ -164,8 +165,8 @@ void TSysLogSender::Flush() {
   // A connection that failed once is not trusted again: the next attempt
   // starts with a new socket.
   if (!failure.empty() || !FSenderOptions.Persistent) DropSocket();
-  const int sent = static_cast<int>(attempt.Sent.size());
   Settle(attempt, std::move(batch), failure);
+  const int sent = static_cast<int>(FSent.load() - sentBefore);
 
   const double elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
   LogCountLine(sent, total, elapsed);
@@ -208,6 +209,7 @@ std::string TSysLogSender::SendDatagrams(std::deque<TMessage>& ABatch, TAttempt&
     }
     (result == TSendResult::Sent ? AAttempt.Sent : AAttempt.Dropped).push_back(std::move(ABatch.front()));
     ABatch.pop_front();
+    SettleDecided(AAttempt);
   }
   datagram.clear();
   return {};
@@ -272,6 +274,8 @@ bool TSysLogSender::WriteStream(std::deque<TMessage>& ABatch, TAttempt& AAttempt
   const size_t whole = static_cast<size_t>(
       std::upper_bound(FWrite.Ends.begin(), FWrite.Ends.end(), static_cast<size_t>(accepted)) - FWrite.Ends.begin());
   for (size_t i = 0; i < whole; ++i) AAttempt.Sent.push_back(std::move(FWrite.Messages[i]));
+  // Counted as soon as the socket took them, not at the end of the flush.
+  SettleDecided(AAttempt);
   if (ASaved)
     for (size_t i = 0; i < whole; ++i) ASaved->push_back(std::move(FWrite.Texts[i]));
   // The rest (a partly written message too: it goes again whole) back at the

@@ -139,8 +139,9 @@ class TSysLogSender : public TSenderWorker<TBaseSysLogMessage> {
   // The wire text of AMessage, viewed in its content or in AHolder. False when
   // it has none: logged (the caller drops it).
   bool WireText(const TBaseSysLogMessage& AMessage, std::string& AHolder, std::string_view& AText);
-  // Sends ABatch from its head, one datagram per message, moving each message
-  // into AAttempt's Sent or Dropped. On a failure that a retry can mend,
+  // Sends ABatch from its head, one datagram per message; each message is
+  // settled (sent or dropped) through AAttempt as soon as that is known, so
+  // Counts() follows the socket. On a failure that a retry can mend,
   // returns the reason and leaves the unsent messages in ABatch; otherwise
   // returns "" with ABatch empty.
   std::string SendDatagrams(std::deque<TMessage>& ABatch, TAttempt& AAttempt, std::vector<std::string>* ASaved);

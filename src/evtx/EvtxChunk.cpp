@@ -117,4 +117,9 @@ bool TEvtxChunk::NextRecord(TEvtxRecordHeader& ARecord, std::vector<TEvtxIssue>&
   return true;
 }
 
+TEvtxIssue SkippedRecordIssue(uint64_t AFileOffset, uint64_t ARecordId, const std::exception& AError) {
+  return {TEvtxIssueKind::eikRecordSkipped, AFileOffset, ARecordId,
+          "record " + std::to_string(ARecordId) + " skipped: " + AError.what()};
+}
+
 }  // namespace zor

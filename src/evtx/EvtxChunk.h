@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <vector>
 
@@ -78,5 +79,8 @@ class TEvtxChunk {
   size_t FNext = 0;   // chunk offset of the next record
   size_t FLimit = 0;  // records end here
 };
+
+// The issue of a record that could not be rendered (AError) and is skipped.
+TEvtxIssue SkippedRecordIssue(uint64_t AFileOffset, uint64_t ARecordId, const std::exception& AError);
 
 }  // namespace zor

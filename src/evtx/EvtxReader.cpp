@@ -113,17 +113,27 @@ void TEvtxReader::ScanSlots() {
   FInfo.HighestRecordId = highest;
 }
 
+bool TEvtxReader::PassesOver(size_t AOrderIndex, uint64_t AFloor) const {
+  // Chunks whose records all lie at or below the position.
+  const TSlot& slot = FOrder[AOrderIndex];
+  if (slot.Trusted && slot.LastRecordId <= AFloor) return true;
+  if (AOrderIndex + 1 == FOrder.size()) return false;
+  const TSlot& next = FOrder[AOrderIndex + 1];
+  return next.Trusted && next.FirstRecordId > slot.FirstRecordId && next.FirstRecordId <= AFloor + 1;
+}
+
+std::vector<uint64_t> TEvtxReader::PendingChunks() const {
+  std::vector<uint64_t> offsets;
+  for (size_t i = FNextSlot; i < FOrder.size(); ++i)
+    if (!PassesOver(i, FFloor)) offsets.push_back(FileHeaderSize + FOrder[i].Index * TEvtxChunk::Size);
+  return offsets;
+}
+
 bool TEvtxReader::LoadNextChunk() {
   const uint64_t floor = FOptions.EveryRecord ? FFloor : FLastRecordId;
   while (FNextSlot < FOrder.size()) {
     const TSlot slot = FOrder[FNextSlot++];
-    // Skip chunks whose records all lie at or below the position.
-    bool below = slot.Trusted && slot.LastRecordId <= floor;
-    if (!below && FNextSlot < FOrder.size()) {
-      const TSlot& next = FOrder[FNextSlot];
-      below = next.Trusted && next.FirstRecordId > slot.FirstRecordId && next.FirstRecordId <= floor + 1;
-    }
-    if (below) continue;
+    if (PassesOver(FNextSlot - 1, floor)) continue;
     const uint64_t offset = FileHeaderSize + slot.Index * TEvtxChunk::Size;
     const size_t got = FFile.ReadAt(FState->Chunk.Buffer(), TEvtxChunk::Size, offset);
     FState->Chunk.Open(offset, got, FOptions.VerifyChecksums, FState->Issues);
@@ -152,9 +162,7 @@ bool TEvtxReader::Next(TEvtxRecord& ARecord) {
     try {
       s.Renderer.Render(record.BodyBegin(), record.BodyEnd(), s.Out);
     } catch (const EEvtxError& e) {
-      Report({TEvtxIssueKind::eikRecordSkipped, s.Chunk.FileOffset() + record.Offset, record.RecordId,
-              "record " + std::to_string(record.RecordId) + " skipped: " + e.what()},
-             false);
+      Report(SkippedRecordIssue(s.Chunk.FileOffset() + record.Offset, record.RecordId, e), false);
       continue;
     }
     ARecord.RecordId = record.RecordId;
@@ -179,15 +187,20 @@ void TEvtxReader::Refresh() {
 }
 
 void AppendOneLine(std::string& AOut, std::string_view AXml) {
-  size_t start = 0;
-  for (size_t i = 0; i < AXml.size(); ++i) {
-    const char c = AXml[i];
-    if (c != '\r' && c != '\n') continue;
-    AOut.append(AXml.data() + start, i - start);
-    AOut.append(c == '\r' ? "&#13;" : "&#10;");
-    start = i + 1;
+  // Line breaks are rare: find them with memchr, which scans many bytes a step.
+  const char* from = AXml.data();
+  const char* const end = from + AXml.size();
+  const char* lf = static_cast<const char*>(std::memchr(from, '\n', AXml.size()));
+  const char* cr = static_cast<const char*>(std::memchr(from, '\r', AXml.size()));
+  while (lf || cr) {
+    const char* at = !cr || (lf && lf < cr) ? lf : cr;
+    AOut.append(from, static_cast<size_t>(at - from));
+    AOut.append(*at == '\r' ? "&#13;" : "&#10;");
+    from = at + 1;
+    if (at == lf) lf = static_cast<const char*>(std::memchr(from, '\n', static_cast<size_t>(end - from)));
+    if (at == cr) cr = static_cast<const char*>(std::memchr(from, '\r', static_cast<size_t>(end - from)));
   }
-  AOut.append(AXml.data() + start, AXml.size() - start);
+  AOut.append(from, static_cast<size_t>(end - from));
 }
 
 }  // namespace zor

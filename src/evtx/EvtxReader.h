@@ -120,6 +120,11 @@ class TEvtxReader {
   // its position and may be refreshed again later.
   void Refresh();
 
+  // File order (EveryRecord): the file offsets of the chunks that the
+  // following Next calls read, in the order they read them. Lets another
+  // reader decode those chunks elsewhere (TParallelEvtxReader).
+  std::vector<uint64_t> PendingChunks() const;
+
   // EventRecordID of the last delivered record, or the start position (the
   // StartAfterRecordId option or SeekAfter's argument) if none was delivered since.
   uint64_t LastRecordId() const { return FLastRecordId; }
@@ -139,6 +144,8 @@ class TEvtxReader {
   void Open();
   void ScanSlots();
   bool LoadNextChunk();
+  // Whether the chunk FOrder[AOrderIndex] holds no record above AFloor.
+  bool PassesOver(size_t AOrderIndex, uint64_t AFloor) const;
   void Report(const TEvtxIssue& AIssue, bool AOncePerFile);
   void ReportAll(bool AOncePerFile);
 

@@ -13,6 +13,7 @@
 #include "evtx/ChannelStore.h"
 #include "evtx/EventQuery.h"
 #include "evtx/EvtxReader.h"
+#include "evtx/ParallelEvtxReader.h"
 #include "evtx/XmlChannel.h"
 #include "service/ProgramOptions.h"
 
@@ -20,7 +21,7 @@ namespace zor {
 
 namespace {
 
-// Decides per rendered record whether it is printed.
+// Decides per rendered record whether it is printed; empty: every record is.
 using TRecordFilter = std::function<bool(std::string_view AXml)>;
 
 void WriteRecord(std::string& ALine, std::string_view AXml) {
@@ -30,23 +31,42 @@ void WriteRecord(std::string& ALine, std::string_view AXml) {
   std::fwrite(ALine.data(), 1, ALine.size(), stdout);
 }
 
-// Writes every record of the .evtx file APath that AFilter keeps to standard
-// output; returns the number of records written. Damaged chunks and records
-// are reported on standard error and skipped.
-uint64_t DumpEvtxFile(const std::string& APath, const TRecordFilter& AFilter) {
-  TEvtxReaderOptions options;
-  options.EveryRecord = true;
-  options.OnIssue = [](const TEvtxIssue& AIssue) { std::fprintf(stderr, "%s\n", AIssue.Message.c_str()); };
-  TEvtxReader reader(APath, std::move(options));
+// Writes every record of AReader that AFilter keeps to standard output;
+// returns the number of records written. AOneLine: the reader gives records
+// already written on one line.
+template <typename TReader>
+uint64_t DumpRecords(TReader& AReader, const TRecordFilter* AFilter, bool AOneLine) {
   std::string line;
   uint64_t count = 0;
   TEvtxRecord record;
-  while (reader.Next(record)) {
-    if (!AFilter(record.Xml)) continue;
-    WriteRecord(line, record.Xml);
+  while (AReader.Next(record)) {
+    if (AFilter && !(*AFilter)(record.Xml)) continue;
+    if (AOneLine) {
+      std::fwrite(record.Xml.data(), 1, record.Xml.size(), stdout);
+      std::fputc('\n', stdout);
+    } else {
+      WriteRecord(line, record.Xml);
+    }
     ++count;
   }
   return count;
+}
+
+// The same for the .evtx file APath, its chunks decoded on AThreads threads.
+// Damaged chunks and records are reported on standard error and skipped.
+uint64_t DumpEvtxFile(const std::string& APath, const TRecordFilter* AFilter, unsigned AThreads) {
+  TEvtxReaderOptions options;
+  options.EveryRecord = true;
+  options.OnIssue = [](const TEvtxIssue& AIssue) { std::fprintf(stderr, "%s\n", AIssue.Message.c_str()); };
+  if (AThreads > 1) {
+    // Without a query the decoding threads also write each record on one
+    // line; a query looks at the record as rendered.
+    const bool oneLine = AFilter == nullptr;
+    TParallelEvtxReader reader(APath, std::move(options), AThreads, oneLine);
+    return DumpRecords(reader, AFilter, oneLine);
+  }
+  TEvtxReader reader(APath, std::move(options));
+  return DumpRecords(reader, AFilter, false);
 }
 
 // The same for an XML channel file.
@@ -61,7 +81,7 @@ uint64_t DumpXmlFile(const std::filesystem::path& APath, const TRecordFilter& AF
     if (source->ReadAfter(after, 1000, records) == 0) break;
     for (const TChannelRecord& record : records) {
       after = record.RecordId;
-      if (!AFilter(record.Xml)) continue;
+      if (AFilter && !AFilter(record.Xml)) continue;
       WriteRecord(line, record.Xml);
       ++count;
     }
@@ -73,7 +93,7 @@ uint64_t DumpXmlFile(const std::filesystem::path& APath, const TRecordFilter& AF
 // to its own path.
 TRecordFilter FilterOf(const std::string& AQuery, std::vector<std::string> AChannelNames) {
   std::shared_ptr<const TEventQuery> query = TEventQuery::Parse(AQuery);
-  if (query->SelectsEverything() && query->Channels().empty()) return [](std::string_view) { return true; };
+  if (query->SelectsEverything() && query->Channels().empty()) return {};
   return [query, names = std::move(AChannelNames)](std::string_view AXml) {
     pugi::xml_document document;
     if (!document.load_buffer(AXml.data(), AXml.size())) return false;
@@ -85,7 +105,7 @@ TRecordFilter FilterOf(const std::string& AQuery, std::vector<std::string> AChan
 
 }  // namespace
 
-int RunDump(const TProgramOptions& AOptions, const std::string& ASource, const std::string& AQuery) {
+int RunDump(const TProgramOptions& AOptions, const std::string& ASource, const std::string& AQuery, unsigned AThreads) {
   uint64_t count = 0;
   try {
     std::filesystem::path file(ASource);
@@ -104,7 +124,7 @@ int RunDump(const TProgramOptions& AOptions, const std::string& ASource, const s
     const TRecordFilter filter =
         FilterOf(AQuery, {TChannelStore::ChannelOf(file.filename().string()), std::filesystem::absolute(file).string(),
                           ASource});
-    count = kind == TChannelStore::TChannelKind::ckXml ? DumpXmlFile(file, filter) : DumpEvtxFile(file.string(), filter);
+    count = kind == TChannelStore::TChannelKind::ckXml ? DumpXmlFile(file, filter) : DumpEvtxFile(file.string(), filter ? &filter : nullptr, AThreads);
   } catch (const EQueryError& e) {
     std::fprintf(stderr, "dump: invalid query: %s\n", e.what());
     return 1;

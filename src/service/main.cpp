@@ -1,7 +1,9 @@
 // Program entry: parses the command line and hands over to one command.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
+#include <thread>
 
 #include "service/ProgramOptions.h"
 
@@ -27,6 +29,9 @@ int main(int argc, char** argv) {
   CLI::App* dump = app.add_subcommand("dump", "Print every record of a channel or .evtx file as XML, one per line");
   dump->add_option("source", source, "Channel name or .evtx file")->required();
   dump->add_option("--query", query, "Event query (XPath or QueryList)");
+  unsigned dumpThreads = std::max(1u, std::thread::hardware_concurrency());
+  dump->add_option("--threads", dumpThreads, "Threads that decode an .evtx file (default: one per core)")
+      ->check(CLI::Range(1u, 64u));
 
   CLI::App* channels = app.add_subcommand("channels", "List the channels of the event log root");
 
@@ -51,7 +56,7 @@ int main(int argc, char** argv) {
   }
   if (install) return RunInstall(options);
   if (uninstall) return RunUninstall(options);
-  if (dump->parsed()) return RunDump(options, source, query);
+  if (dump->parsed()) return RunDump(options, source, query, dumpThreads);
   if (channels->parsed()) return RunChannels(options);
   if (writeEvent->parsed()) return RunWriteEvent(options, writeArgs);
   if (checkConfig->parsed()) return RunCheckConfig(options, configFile);

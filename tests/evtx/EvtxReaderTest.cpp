@@ -385,9 +385,18 @@ TEST(EvtxReaderTest, DumpWritesOneRecordPerLine) {
 }
 
 TEST(EvtxReaderTest, AppendOneLineWritesLineBreaksAsReferences) {
-  std::string out = "x";
-  AppendOneLine(out, "<a>1\r\n2\n</a>\r");
-  EXPECT_EQ(out, "x<a>1&#13;&#10;2&#10;</a>&#13;");
+  const std::pair<std::string, std::string> cases[] = {
+      {"<a>1\r\n2\n</a>\r", "<a>1&#13;&#10;2&#10;</a>&#13;"},
+      {"\n\n\r\r<a/>", "&#10;&#10;&#13;&#13;<a/>"},
+      {"<a>\n</a>\n\r", "<a>&#10;</a>&#10;&#13;"},
+      {"<a/>", "<a/>"},
+      {"", ""},
+  };
+  for (const auto& [xml, expected] : cases) {
+    std::string out = "x";
+    AppendOneLine(out, xml);
+    EXPECT_EQ(out, "x" + expected) << xml;
+  }
 }
 
 }  // namespace

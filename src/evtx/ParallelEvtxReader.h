@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "evtx/EvtxReader.h"
+#include "evtx/ReadOnlyFile.h"
+
+namespace zor {
+
+class TChunkDecodeThread;
+struct TDecodedChunk;
+
+// Reads a whole .evtx file in file order, as TEvtxReader with the EveryRecord
+// option does, with its chunks decoded ahead on several threads. It delivers
+// the same records in the same order, and reports the same issues in the same
+// order, as that reader would; only the work is spread.
+//
+// In file order every chunk is read on its own (its records, its template and
+// name caches), so chunk k goes to decoding thread k mod N, and Next takes the
+// decoded chunks back in file order. At most a few chunks per thread are
+// decoded ahead of the one Next is in, so memory stays bounded whatever the
+// file size.
+//
+// Threads: the decoding threads run from the constructor to the destructor.
+// One thread calls Next; OnIssue is called on that thread. A decoded chunk is
+// touched by one thread at a time: it moves to a decoding thread and back
+// through that thread's queues.
+class TParallelEvtxReader {
+ public:
+  // Opens APath as TEvtxReader does (EveryRecord is implied; throws
+  // EEvtxFileError likewise) and starts AThreads decoding threads (at least 1).
+  // AOneLine: each record's XML comes with its line breaks written as
+  // references, as AppendOneLine writes them (done on the decoding threads).
+  TParallelEvtxReader(const std::string& APath, TEvtxReaderOptions AOptions, unsigned AThreads, bool AOneLine = false);
+  ~TParallelEvtxReader();
+  TParallelEvtxReader(const TParallelEvtxReader&) = delete;
+  TParallelEvtxReader& operator=(const TParallelEvtxReader&) = delete;
+
+  // Fills ARecord with the next record and returns true, or returns false at
+  // the end of the file. ARecord.Xml stays valid until the next call. Throws
+  // EEvtxFileError when the file can no longer be read.
+  [[nodiscard]] bool Next(TEvtxRecord& ARecord);
+
+  uint64_t IssueCount() const { return FIssueCount; }
+
+ private:
+  void Report(const TEvtxIssue& AIssue);
+  void ReportUpTo(size_t ACount);
+  // Hands out chunks to the decoding threads until enough are in flight.
+  void Assign();
+  std::unique_ptr<TDecodedChunk> Take();
+
+  TEvtxReaderOptions FOptions;
+  uint64_t FIssueCount = 0;
+  TReadOnlyFile FFile;  // shared by the decoding threads (positioned reads only)
+  std::vector<uint64_t> FPlan;  // file offsets of the chunks, in reading order
+  size_t FAssigned = 0;         // chunks of FPlan handed out so far
+  size_t FTaken = 0;            // chunks of FPlan taken back so far
+  std::unique_ptr<TDecodedChunk> FCurrent;  // the chunk Next is in
+  size_t FRecord = 0;                       // next record of FCurrent
+  size_t FIssuesReported = 0;               // issues of FCurrent reported so far
+  std::vector<std::unique_ptr<TDecodedChunk>> FSpare;  // decoded chunks to reuse
+  std::vector<std::unique_ptr<TChunkDecodeThread>> FThreads;
+};
+
+}  // namespace zor

@@ -48,3 +48,39 @@ function(zor_folder_library name)
     target_link_libraries(zor_${name} INTERFACE ${ARG_DEPS})
   endif()
 endfunction()
+
+# zor_lazy_library(NAME SONAME IMPORTED_TARGET [NEEDS OTHER]) makes zor_lazy_NAME:
+# stubs for every function of the shared library IMPORTED_TARGET names, which
+# load it (SONAME) on the first call of one of them (src/platform/LazyLibrary.h).
+# Linking zor_lazy_NAME instead of IMPORTED_TARGET keeps the library out of the
+# program's start. x86-64 Linux only; elsewhere zor_lazy_NAME links the library.
+function(zor_lazy_library name soname imported)
+  cmake_parse_arguments(ARG "" "NEEDS" "" ${ARGN})
+  add_library(zor_lazy_${name} INTERFACE)
+  target_include_directories(zor_lazy_${name} INTERFACE
+    $<TARGET_PROPERTY:${imported},INTERFACE_INCLUDE_DIRECTORIES>)
+  if(NOT (CMAKE_SYSTEM_NAME STREQUAL "Linux" AND CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64"))
+    target_link_libraries(zor_lazy_${name} INTERFACE ${imported})
+    return()
+  endif()
+  get_target_property(file ${imported} IMPORTED_LOCATION)
+  if(NOT file)
+    get_target_property(file ${imported} IMPORTED_LOCATION_RELEASE)
+  endif()
+  set(needs "-")
+  if(ARG_NEEDS)
+    set(needs ${ARG_NEEDS})
+  endif()
+  set(stubs ${CMAKE_BINARY_DIR}/lazy/${name}.S)
+  add_custom_command(OUTPUT ${stubs}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/lazy
+    COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/lazy-stubs.sh ${name} ${soname} ${file} ${needs} ${stubs}
+    DEPENDS ${PROJECT_SOURCE_DIR}/cmake/lazy-stubs.sh ${file}
+    COMMENT "Stubs that load ${soname} on first use")
+  add_library(zor_lazy_${name}_stubs STATIC ${stubs})
+  target_link_libraries(zor_lazy_${name}_stubs PUBLIC zor_platform ${CMAKE_DL_LIBS})
+  if(ARG_NEEDS)
+    target_link_libraries(zor_lazy_${name}_stubs PUBLIC zor_lazy_${ARG_NEEDS})
+  endif()
+  target_link_libraries(zor_lazy_${name} INTERFACE zor_lazy_${name}_stubs)
+endfunction()

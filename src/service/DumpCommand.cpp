@@ -3,11 +3,13 @@
 // --query keeps only the records an event query selects.
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "evtx/ChannelStore.h"
@@ -55,6 +57,15 @@ uint64_t DumpRecords(TReader& AReader, const TRecordFilter* AFilter, bool AOneLi
 // The same for the .evtx file APath, its chunks decoded on AThreads threads.
 // Damaged chunks and records are reported on standard error and skipped.
 uint64_t DumpEvtxFile(const std::string& APath, const TRecordFilter* AFilter, unsigned AThreads) {
+  if (AThreads == 0) {
+    // Starting a thread and giving it fresh memory costs about what decoding
+    // a few dozen chunks does: small files are read on this thread alone.
+    constexpr uint64_t MinBytesPerThread = 2 * 1024 * 1024;
+    std::error_code error;
+    const uint64_t size = std::filesystem::file_size(APath, error);
+    AThreads = static_cast<unsigned>(std::clamp<uint64_t>(error ? 1 : size / MinBytesPerThread, 1,
+                                                          std::max(1u, std::thread::hardware_concurrency())));
+  }
   TEvtxReaderOptions options;
   options.EveryRecord = true;
   options.OnIssue = [](const TEvtxIssue& AIssue) { std::fprintf(stderr, "%s\n", AIssue.Message.c_str()); };

@@ -29,7 +29,8 @@ std::string EventLogRootOf(const TProgramOptions& AOptions);
 
 // Each command returns the process exit status. Errors go to standard error.
 int RunService(const TProgramOptions& AOptions);
-// AThreads: how many threads decode an .evtx file (1: the calling thread alone).
+// AThreads: how many threads decode an .evtx file (1: the calling thread
+// alone; 0: one per core where the file is large enough to gain from them).
 int RunDump(const TProgramOptions& AOptions, const std::string& ASource, const std::string& AQuery, unsigned AThreads);
 int RunChannels(const TProgramOptions& AOptions);
 int RunWriteEvent(const TProgramOptions& AOptions, const TWriteEventArgs& AArgs);

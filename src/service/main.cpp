@@ -1,9 +1,7 @@
 // Program entry: parses the command line and hands over to one command.
 #include <CLI/CLI.hpp>
 
-#include <algorithm>
 #include <cstdio>
-#include <thread>
 
 #include "service/ProgramOptions.h"
 
@@ -29,8 +27,9 @@ int main(int argc, char** argv) {
   CLI::App* dump = app.add_subcommand("dump", "Print every record of a channel or .evtx file as XML, one per line");
   dump->add_option("source", source, "Channel name or .evtx file")->required();
   dump->add_option("--query", query, "Event query (XPath or QueryList)");
-  unsigned dumpThreads = std::max(1u, std::thread::hardware_concurrency());
-  dump->add_option("--threads", dumpThreads, "Threads that decode an .evtx file (default: one per core)")
+  unsigned dumpThreads = 0;
+  dump->add_option("--threads", dumpThreads,
+                   "Threads that decode an .evtx file (default: one per core for a file of 4 MiB or more)")
       ->check(CLI::Range(1u, 64u));
 
   CLI::App* channels = app.add_subcommand("channels", "List the channels of the event log root");

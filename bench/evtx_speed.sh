@@ -35,7 +35,7 @@ if [[ -n ${GROW_MIB:-} ]]; then
 fi
 OURS_REPEAT=${OURS_REPEAT:-30}
 EVTXEXPORT_REPEAT=${EVTXEXPORT_REPEAT:-3}
-PYTHON_REPEAT=${PYTHON_REPEAT:-1}
+PYTHON_REPEAT=${PYTHON_REPEAT:-1}  # 0 leaves python-evtx out
 
 records=0
 for f in "${files[@]}"; do
@@ -59,7 +59,7 @@ run() {
 
 run ours "$OURS_REPEAT" "$binary" dump
 command -v evtxexport >/dev/null && run evtxexport "$EVTXEXPORT_REPEAT" evtxexport -f xml
-command -v evtx_dump.py >/dev/null && run python-evtx "$PYTHON_REPEAT" evtx_dump.py
+((PYTHON_REPEAT > 0)) && command -v evtx_dump.py >/dev/null && run python-evtx "$PYTHON_REPEAT" evtx_dump.py
 
 printf '%-12s %12s %14s %12s %14s %10s %10s\n' tool "cpu s/pass" "records/s cpu" "wall s/pass" "records/s wall" "x cpu" "x wall"
 for name in ours evtxexport python-evtx; do

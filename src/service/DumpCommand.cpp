@@ -117,6 +117,10 @@ TRecordFilter FilterOf(const std::string& AQuery, std::vector<std::string> AChan
 }  // namespace
 
 int RunDump(const TProgramOptions& AOptions, const std::string& ASource, const std::string& AQuery, unsigned AThreads) {
+  // Larger writes: a dump's output is often hundreds of megabytes. (Without a
+  // buffer of its own, stdio would write in blocks of the file system's size.)
+  static char outputBuffer[64 * 1024];
+  std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
   uint64_t count = 0;
   try {
     std::filesystem::path file(ASource);

@@ -69,6 +69,10 @@ const TJSONKeyTable<TCollector>& TCollector::Keys() {
         .String("certFile", &TSelf::FCertFile)
         .String("keyFile", &TSelf::FKeyFile)
         .String("rootCertFile", &TSelf::FRootCertFile)
+        // Opt-in: HTTPS clients of the endpoint must present a certificate
+        // that this CA file verifies. Written only when set.
+        .String("clientCaFile", &TSelf::FClientCAFile)
+        .WriteWhen([](const TSelf& ASelf) { return !ASelf.FClientCAFile.empty(); })
         .Integer("processingThreads", &TSelf::FProcessingThreads, 1, 1)
         // The configuration-server settings are the local side's own: they
         // survive a server update and so take no part in HasChanged.

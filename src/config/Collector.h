@@ -69,6 +69,10 @@ class TCollector : public TJSONConfig<TCollector> {
   void SetKeyFile(const std::string& AValue) { FKeyFile = AValue; }
   [[nodiscard]] const std::string& RootCertFile() const { return FRootCertFile; }
   void SetRootCertFile(const std::string& AValue) { FRootCertFile = AValue; }
+  // CA file that HTTPS clients of the endpoint must present a certificate
+  // of; empty: none asked for.
+  [[nodiscard]] const std::string& ClientCAFile() const { return FClientCAFile; }
+  void SetClientCAFile(const std::string& AValue) { FClientCAFile = AValue; }
   [[nodiscard]] int32_t ProcessingThreads() const { return FProcessingThreads; }
   void SetProcessingThreads(int32_t AValue) { FProcessingThreads = AValue; }
   [[nodiscard]] bool UseConfigServer() const { return FUseConfigServer; }
@@ -164,6 +168,7 @@ class TCollector : public TJSONConfig<TCollector> {
   std::string FCertFile;
   std::string FKeyFile;
   std::string FRootCertFile;
+  std::string FClientCAFile;
   int32_t FProcessingThreads{};
   bool FUseConfigServer{};
   std::string FConfigServer;

@@ -33,7 +33,8 @@ void LogFatalLoadError(const std::exception& AError) {
 
 }  // namespace
 
-TEventLogManager::TEventLogManager() : FCollector(std::make_unique<TCollector>()) {
+TEventLogManager::TEventLogManager()
+    : FConfig(std::make_unique<TCurrentConfig>(SvcConfigFile(), nullptr)), FCollector(FConfig->Snapshot()) {
   const bool configFileExisted = FileExists(SvcConfigFile());
   LoadConfigAndSetLogLevel();
   CreateControlWindow();
@@ -42,6 +43,7 @@ TEventLogManager::TEventLogManager() : FCollector(std::make_unique<TCollector>()
 }
 
 TEventLogManager::~TEventLogManager() {
+  FConfig->SetControlWindow(nullptr);
   FControlWindow.reset();
   // The members go in reverse order of declaration: parked subscribers (which
   // may still feed the processor) first, then the processor, which joins its
@@ -50,7 +52,7 @@ TEventLogManager::~TEventLogManager() {
 
 void TEventLogManager::LoadConfigAndSetLogLevel() {
   try {
-    if (FileExists(SvcConfigFile())) FCollector->LoadFromJson(SvcConfigFile());
+    FCollector = FConfig->Load(false);
     // The first call creates and starts the logger, before any other worker.
     TFileLogger::SetFileLogLevel(FCollector->LogLevel());
     if (!FileExists(BookmarkDir())) std::filesystem::create_directories(BookmarkDir());
@@ -63,6 +65,7 @@ void TEventLogManager::LoadConfigAndSetLogLevel() {
 void TEventLogManager::CreateControlWindow() {
   try {
     FControlWindow = std::make_unique<TControlWindow>([this](const TMessage& AMessage) { WndProc(AMessage); });
+    FConfig->SetControlWindow(FControlWindow.get());
   } catch (const EPlatformError& error) {
     // The service runs on; reconfiguration messages never arrive.
     LogError("Initialise Message Handler failed with error %d: %s", error.ErrorCode(), error.what());
@@ -89,7 +92,7 @@ void TEventLogManager::LogStartupBanner(bool AConfigFileExisted) {
 }
 
 bool TEventLogManager::StartUp() {
-  if (FileExists(SvcConfigFile())) FCollector->LoadFromJson(SvcConfigFile());
+  FCollector = FConfig->Load(false);
   if (!LoadEventLogApi()) return false;
   StartConfigQuery();
   StartEndpoint();
@@ -123,13 +126,11 @@ void TEventLogManager::WndProc(const TMessage& AMessage) {
   LogInfo("Shutting down for reconfigure");
   ShutDown();
   LogInfo("Clear Config");
-  FCollector.reset();
   LogInfo("Reload Config");
   LogInfo("Reload Config File %s", SvcConfigFile().c_str());
   try {
     // Here a missing file is an error: someone asked for it to be reloaded.
-    FCollector = std::make_unique<TCollector>();
-    FCollector->LoadFromJson(SvcConfigFile());
+    FCollector = FConfig->Load(true);
     TFileLogger::SetFileLogLevel(FCollector->LogLevel());
     LogInfo("Starting up for reconfigure");
     if (!StartUp()) LogError("Startup Failed");
@@ -144,9 +145,8 @@ void TEventLogManager::WndProc(const TMessage& AMessage) {
 //
 // The builders of the syslog side (InitSyslogSenders, InitSubscribers,
 // InitTrainers) are in EventLogManagerAssembly.cpp. The configuration-server
-// client, the management endpoint and the beat senders are not part of this
-// build: their stages log what they would have done and start-up goes on
-// without them.
+// client and the beat senders are not part of this build: their stages log
+// what they would have done and start-up goes on without them.
 
 void TEventLogManager::CreateProcessor() {
   FProcessor = std::make_unique<TEventLogMessageProcessor>(FCollector->ProcessingThreads());
@@ -172,7 +172,18 @@ void TEventLogManager::StartConfigQuery() {
 }
 
 void TEventLogManager::StartEndpoint() {
-  // The management endpoint is not part of this build.
+  const TCollector& settings = *FCollector;
+  LogInfo("Starting %s Endpoint: %s:%d", settings.LocalAPIProtocol().c_str(), settings.LocalAPIIP().c_str(),
+          settings.LocalAPIPort());
+  FEndPoint = std::make_unique<TEvtSyslogSvcEndPoint>(
+      settings.LocalAPIIP(), settings.LocalAPIPort(), settings.LocalAPIProtocol(), settings.CertFile(),
+      settings.KeyFile(), settings.RootCertFile(), settings.LocalAPIUsername(), settings.LocalAPIPassword(), *FConfig,
+      settings.ClientCAFile());
+  // The rest of the pipeline starts either way.
+  if (FEndPoint->Start())
+    LogInfo("Endpoint startted");
+  else
+    LogInfo("Endpoint failed to start");
 }
 
 void TEventLogManager::InitBeatSenders() {
@@ -180,7 +191,7 @@ void TEventLogManager::InitBeatSenders() {
   // receivers stay in the processor's outbound beat queue.
 }
 
-void TEventLogManager::StopEndpoint() {}
+void TEventLogManager::StopEndpoint() { FEndPoint.reset(); }
 
 void TEventLogManager::StopConfigQuery() {}
 

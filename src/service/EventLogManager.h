@@ -8,6 +8,8 @@
 #include "collection/EventLogSubscriber.h"
 #include "config/Collector.h"
 #include "core/ParkedThreads.h"
+#include "management/CurrentConfig.h"
+#include "management/EvtSyslogSvcEndPoint.h"
 #include "platform/ControlWindow.h"
 #include "syslog/SysLogSenders.h"
 #include "syslog/SyslogTrainer.h"
@@ -51,8 +53,11 @@ class TEventLogManager {
 
   // Where WM_RECONFIGURE is posted; null when it could not be created.
   [[nodiscard]] TControlWindow* ControlWindow() const { return FControlWindow.get(); }
-  // The current configuration; read on the service thread only.
+  // The configuration of the pipeline's current start-up; service thread only.
   [[nodiscard]] const TCollector& Collector() const { return *FCollector; }
+  // The owner of the current configuration, which other threads read and
+  // change (the management endpoint, the configuration-server client).
+  [[nodiscard]] TCurrentConfig& CurrentConfig() { return *FConfig; }
 
  private:
   // The control window's handler: WM_RECONFIGURE stops the pipeline, reloads
@@ -80,10 +85,15 @@ class TEventLogManager {
   void StopSyslogSenders();
   void StopBeatSenders();
 
-  std::unique_ptr<TCollector> FCollector;
   std::unique_ptr<TControlWindow> FControlWindow;
+  // Created after the control window, which it posts WM_RECONFIGURE to.
+  std::unique_ptr<TCurrentConfig> FConfig;
+  // The snapshot the pipeline of the current start-up was built from.
+  std::shared_ptr<const TCollector> FCollector;
   std::unique_ptr<TEventLogMessageProcessor> FProcessor;
   TWinEvt* FWinEvt = nullptr;  // process-wide, never freed
+  // A new one at every start-up, with that start-up's settings.
+  std::unique_ptr<TEvtSyslogSvcEndPoint> FEndPoint;
   std::unique_ptr<TSysLogSenders> FSysLogSenders;
   // Created on first use and kept; emptied by ShutDown.
   std::optional<std::vector<std::unique_ptr<TEventLogSubscriber>>> FSubscribers;

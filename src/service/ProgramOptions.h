@@ -35,6 +35,7 @@ int RunDump(const TProgramOptions& AOptions, const std::string& ASource, const s
 int RunChannels(const TProgramOptions& AOptions);
 int RunWriteEvent(const TProgramOptions& AOptions, const TWriteEventArgs& AArgs);
 int RunCheckConfig(const TProgramOptions& AOptions, const std::string& AFile);
+int RunEncryptPassword();
 int RunInstall(const TProgramOptions& AOptions);
 int RunUninstall(const TProgramOptions& AOptions);
 

@@ -47,6 +47,9 @@ int main(int argc, char** argv) {
   CLI::App* checkConfig = app.add_subcommand("check-config", "Check a configuration file and print it in its pretty form");
   checkConfig->add_option("file", configFile, "Configuration file (default: the service's SvcConfig.json)");
 
+  CLI::App* encryptPassword = app.add_subcommand(
+      "encrypt-password", "Print the stored form of the password read from standard input, for SvcConfig.json");
+
   CLI11_PARSE(app, argc, argv);
 
   if (install && uninstall) {
@@ -59,5 +62,6 @@ int main(int argc, char** argv) {
   if (channels->parsed()) return RunChannels(options);
   if (writeEvent->parsed()) return RunWriteEvent(options, writeArgs);
   if (checkConfig->parsed()) return RunCheckConfig(options, configFile);
+  if (encryptPassword->parsed()) return RunEncryptPassword();
   return RunService(options);
 }

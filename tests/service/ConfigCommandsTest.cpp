@@ -99,9 +99,14 @@ TEST_F(CheckConfigTest, ReportsEveryProblemWithWhereItIs) {
       "interfaces[0].syslogReceivers[0].port: \"514\" is read as 0",
       "interfaces[0].syslogReceivers[2].forwardIpList: ignored: forwarding needs both",
       "interfaces[0].syslogReceivers[2].transport: \"tls1.2\" is read as \"UDP\"",
+      // What would stop or cripple the start although it reads well.
+      "interfaces[0].syslogReceivers[0].port: a receiver needs a port other than 0",
+      "interfaces[0].syslogReceivers[1].host: a receiver needs a host",
+      "interfaces[1]: an enabled reader needs a syslog or beat receiver",
+      "interfaces[2]: an enabled reader needs a syslog or beat receiver",
   };
   for (const auto& line : expected) EXPECT_NE(err.find(file + ": " + line), std::string::npos) << line << "\n" << err;
-  EXPECT_TRUE(err.ends_with("\n14 problems found in " + file + "\n")) << err;
+  EXPECT_TRUE(err.ends_with("\n18 problems found in " + file + "\n")) << err;
   EXPECT_EQ(err.find("winAcctPassword"), std::string::npos) << "an empty stored password is no password";
 }
 
@@ -110,7 +115,8 @@ TEST_F(CheckConfigTest, ReportsEveryProblemWithWhereItIs) {
 // reader skips them.
 TEST_F(CheckConfigTest, ExclusionExpressionsThatDoNotCompileAreProblems) {
   const std::string file = Write("regex.json", R"({"interfaces": [{"name": "R0", "path": "System",
-      "exclusionRegex": ["Event(ID)?", "(unclosed", "", "[z-a]"]}]})");
+      "exclusionRegex": ["Event(ID)?", "(unclosed", "", "[z-a]"],
+      "syslogReceivers": [{"host": "127.0.0.1", "port": 514}]}]})");
   std::string err;
   EXPECT_EQ(Run({file}, nullptr, &err), 1);
   EXPECT_NE(err.find(file + ": interfaces[0].exclusionRegex[1]: "), std::string::npos) << err;
@@ -158,6 +164,39 @@ TEST_F(CheckConfigTest, AcceptsUtf16Files) {
   std::string err;
   ASSERT_EQ(Run({Write("utf16.json", bytes)}, &out, &err), 0) << err;
   EXPECT_NE(out.find("\"hostName\" : \"h16\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zor
+
+namespace zor {
+namespace {
+
+// The stored form that encrypt-password prints is one the service reads
+// back as the password typed, in every key that holds a password.
+TEST_F(CheckConfigTest, EncryptPasswordPrintsTheStoredFormOfTheFirstLine) {
+  std::string out;
+  std::string err;
+  const std::string command = std::string("printf 'p\\303\\244ss word:1\\r\\nsecond line' | '") + ZOR_BINARY +
+                              "' encrypt-password";
+  ASSERT_EQ(test::RunProgram("/bin/sh", {"-c", command}, FDir / "out", &out, &err), 0) << err;
+  ASSERT_TRUE(out.ends_with("\n"));
+  const std::string stored = out.substr(0, out.size() - 1);
+  EXPECT_EQ(stored.find_first_of("\r\n"), std::string::npos);
+
+  const std::string file = Write("with-password.json", R"({"userName": "admin", "password": ")" + stored +
+                                                           R"(", "configServerUserName": "u", "configServerPassword": ")" +
+                                                           stored + R"("})");
+  ASSERT_EQ(Run({file}, nullptr, &err), 0) << err;
+  TCollector collector;
+  collector.LoadFromJson(file);
+  EXPECT_EQ(collector.LocalAPIPassword(), "p\xC3\xA4ss word:1");
+  EXPECT_EQ(collector.ConfigServerPassword(), "p\xC3\xA4ss word:1");
+
+  EXPECT_EQ(test::RunProgram("/bin/sh", {"-c", std::string("printf '' | '") + ZOR_BINARY + "' encrypt-password"},
+                             FDir / "out", &out, &err),
+            1);
+  EXPECT_NE(err.find("no password on standard input"), std::string::npos) << err;
 }
 
 }  // namespace

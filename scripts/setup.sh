@@ -12,7 +12,7 @@ packages=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   rsyslog rsyslog-openssl openssl libevtx-utils python3-evtx
-  hyperfine time procps
+  curl iproute2 hyperfine time procps
 )
 
 missing=()

@@ -127,8 +127,15 @@ TEndPointBase::TEndPointBase(const std::string& AIP, uint16_t APort, const std::
   }
   FProcessor.set_payload_max_length(FLimits.MaxBodyBytes);
   FProcessor.set_pre_routing_handler([this](const httplib::Request& ARequest, httplib::Response& AResponse) {
-    return Authorised(ARequest, AResponse) ? httplib::Server::HandlerResponse::Unhandled
-                                           : httplib::Server::HandlerResponse::Handled;
+    // Credentials before any body is read.
+    if (!Authorised(ARequest, AResponse)) return httplib::Server::HandlerResponse::Handled;
+    // A request without Content-Length or Transfer-Encoding has no body;
+    // cpp-httplib would wait for the connection to close instead.
+    if (!ARequest.has_header("Content-Length") && !ARequest.has_header("Transfer-Encoding")) {
+      Route(ARequest, AResponse);
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
   });
   const auto route = [this](const httplib::Request& ARequest, httplib::Response& AResponse) {
     Route(ARequest, AResponse);
@@ -182,8 +189,10 @@ void TEndPointBase::Stop() {
     TCriticalSectionGuard guard(FLock);
     FStopping = true;
     FWaiting.clear();
-    // Ends every wait of the connections being served; their handlers run on.
-    for (TTcpConnection* connection : FServing) connection->Shutdown();
+    // Ends every wait for a request; an answer being made or written still
+    // goes out (a change answers before the reconfiguration it asked for
+    // stops this endpoint), and then its connection closes.
+    for (TTcpConnection* connection : FServing) connection->StopReading();
   }
   FArrived.notify_all();
   if (FAcceptThread.joinable()) FAcceptThread.join();

@@ -19,8 +19,8 @@ struct TEndPointLimits {
   std::chrono::milliseconds RequestTimeout{30000};
   // How long a kept-alive connection may wait for its next request.
   std::chrono::milliseconds KeepAliveTimeout{5000};
-  // How long writing an answer may take.
-  std::chrono::milliseconds WriteTimeout{30000};
+  // How long writing an answer may take (a stop waits for it).
+  std::chrono::milliseconds WriteTimeout{10000};
   std::size_t MaxRequestsPerConnection = 100;
   // Connections served at once, and accepted ones that wait for a server.
   std::size_t MaxConnections = 16;

@@ -88,7 +88,7 @@ ssize_t TTcpConnection::Write(const char* ABuffer, size_t ASize, TClock::time_po
   return static_cast<ssize_t>(written);
 }
 
-void TTcpConnection::Shutdown() { (void)::shutdown(FHandle, SHUT_RDWR); }
+void TTcpConnection::StopReading() { (void)::shutdown(FHandle, SHUT_RD); }
 
 bool IsLoopbackAddress(const std::string& AAddress) {
   in_addr v4{};

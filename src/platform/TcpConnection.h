@@ -13,8 +13,7 @@ namespace zor {
 // or silent client cannot hold a serving thread.
 //
 // Owns its descriptor (closed by the destructor). One thread uses a
-// connection at a time, except Shutdown, which any thread may call to make
-// every wait of the user end at once.
+// connection at a time, except StopReading, which any thread may call.
 class TTcpConnection {
  public:
   using TClock = std::chrono::steady_clock;
@@ -47,8 +46,9 @@ class TTcpConnection {
   // the count written, or -1 when not all of it went.
   ssize_t Write(const char* ABuffer, size_t ASize, TClock::time_point ADeadline);
 
-  // Ends both directions; a thread blocked in a wait returns.
-  void Shutdown();
+  // Ends the reading side: a wait for data or a read returns at once (end of
+  // data), while an answer being written still goes out.
+  void StopReading();
 
  private:
   const int FHandle;

@@ -19,8 +19,6 @@ namespace zor {
 
 namespace {
 
-// cpp-httplib matches the percent-decoded path; this takes every path.
-constexpr const char* AnyPath = "[\\s\\S]*";
 constexpr const char* Realm = "Enter User name and Password";
 
 
@@ -125,27 +123,11 @@ TEndPointBase::TEndPointBase(const std::string& AIP, uint16_t APort, const std::
       if (FClientCAFile.empty()) FClientCAFile = AClientCAFile;
     }
   }
-  FProcessor.set_payload_max_length(FLimits.MaxBodyBytes);
-  FProcessor.set_pre_routing_handler([this](const httplib::Request& ARequest, httplib::Response& AResponse) {
-    // Credentials before any body is read.
-    if (!Authorised(ARequest, AResponse)) return httplib::Server::HandlerResponse::Handled;
-    // A request without Content-Length or Transfer-Encoding has no body;
-    // cpp-httplib would wait for the connection to close instead.
-    if (!ARequest.has_header("Content-Length") && !ARequest.has_header("Transfer-Encoding")) {
-      Route(ARequest, AResponse);
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
-  const auto route = [this](const httplib::Request& ARequest, httplib::Response& AResponse) {
-    Route(ARequest, AResponse);
+  // Credentials are checked once the head has arrived, before any body is read.
+  FHandlers.Screen = [this](const THttpRequest& ARequest, THttpAnswer& AAnswer) {
+    return Authorised(ARequest, AAnswer);
   };
-  FProcessor.Get(AnyPath, route);
-  FProcessor.Post(AnyPath, route);
-  FProcessor.Put(AnyPath, route);
-  FProcessor.Delete(AnyPath, route);
-  FProcessor.Options(AnyPath, route);
-  FProcessor.Patch(AnyPath, route);
+  FHandlers.Handle = [this](const THttpRequest& ARequest, THttpAnswer& AAnswer) { Route(ARequest, AAnswer); };
 }
 
 TEndPointBase::~TEndPointBase() { Stop(); }
@@ -240,7 +222,7 @@ void TEndPointBase::ServeLoop() {
     }
     try {
       THttpConnection http(*connection, FTls ? FTls->Handle() : nullptr, FLimits);
-      http.Serve(FProcessor, [this] { return OthersWaiting(); });
+      http.Serve(FHandlers, [this] { return OthersWaiting(); });
     } catch (const std::exception& error) {
       LogError("[EndPoint] Error serving %s: %s", connection->PeerAddress().c_str(), error.what());
     }
@@ -249,13 +231,14 @@ void TEndPointBase::ServeLoop() {
   }
 }
 
-bool TEndPointBase::Authorised(const httplib::Request& ARequest, httplib::Response& AResponse) const {
-  const std::string& client = ARequest.remote_addr;
-  const bool hasAuthorization = ARequest.has_header("Authorization");
+bool TEndPointBase::Authorised(const THttpRequest& ARequest, THttpAnswer& AAnswer) const {
+  const std::string& client = ARequest.ClientAddress;
+  const std::string* authorization = ARequest.Header("Authorization");
   std::string userName;
   std::string password;
-  if (hasAuthorization) (void)ParseBasic(ARequest.get_header_value("Authorization"), userName, password);
-  const TEndPointAccess access = DecideAccess(FCheckCredentials, FUserName, FPassword, ARequest.method,
+  if (authorization != nullptr) (void)ParseBasic(*authorization, userName, password);
+  const bool hasAuthorization = authorization != nullptr;
+  const TEndPointAccess access = DecideAccess(FCheckCredentials, FUserName, FPassword, ARequest.Method,
                                               IsLoopbackAddress(client), hasAuthorization, userName, password);
   switch (access) {
     case TEndPointAccess::eaAllowed:
@@ -271,21 +254,22 @@ bool TEndPointBase::Authorised(const httplib::Request& ARequest, httplib::Respon
       break;
     case TEndPointAccess::eaForbidden:
       LogError("[EndPoint] Refused %s command %s from %s: without credentials only loopback clients may change",
-               Printable(ARequest.method).c_str(), Printable(ARequest.path).c_str(), client.c_str());
-      AResponse.status = 403;
+               Printable(ARequest.Method).c_str(), Printable(ARequest.Target.substr(0, ARequest.Target.find('?'))).c_str(),
+               client.c_str());
+      AAnswer.Status = 403;
       return false;
   }
-  AResponse.status = 401;
-  AResponse.set_header("WWW-Authenticate", std::string("Basic realm=\"") + Realm + "\"");
+  AAnswer.Status = 401;
+  AAnswer.Headers.emplace_back("WWW-Authenticate", std::string("Basic realm=\"") + Realm + "\"");
   return false;
 }
 
-void TEndPointBase::Route(const httplib::Request& ARequest, httplib::Response& AResponse) {
+void TEndPointBase::Route(const THttpRequest& ARequest, THttpAnswer& AAnswer) {
   TEndPointRequest request;
-  request.Method = ARequest.method;
-  SplitTarget(ARequest.target, request.URI, request.Params);
-  request.Body = ARequest.body;
-  request.ClientAddress = ARequest.remote_addr;
+  request.Method = ARequest.Method;
+  SplitTarget(ARequest.Target, request.URI, request.Params);
+  request.Body = ARequest.Body;
+  request.ClientAddress = ARequest.ClientAddress;
   // GET, HEAD and POST take the first way, every other method the second;
   // they differ in what they log and in the text of a failure.
   const bool first = request.Method == "GET" || request.Method == "HEAD" || request.Method == "POST";
@@ -320,11 +304,12 @@ void TEndPointBase::Route(const httplib::Request& ARequest, httplib::Response& A
     response = TEndPointResponse();
     response.Status = 500;
     response.Body = reason;
-    SetReasonPhrase(reason);
+    AAnswer.Reason = reason;
   }
-  AResponse.status = response.Status;
-  if (!response.Body.empty())
-    AResponse.set_content(response.Body, response.ContentType.empty() ? "text/plain" : response.ContentType.c_str());
+  AAnswer.Status = response.Status;
+  AAnswer.Body = std::move(response.Body);
+  if (!AAnswer.Body.empty())
+    AAnswer.ContentType = response.ContentType.empty() ? "text/plain; charset=utf-8" : response.ContentType;
 }
 
 }  // namespace zor

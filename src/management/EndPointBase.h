@@ -53,7 +53,8 @@ enum class TEndPointAccess : uint8_t {
                                            bool AClientIsLoopback, bool AHasAuthorization,
                                            const std::string& AGivenUserName, const std::string& AGivenPassword);
 
-// A small HTTP or HTTPS server for the service's own management: it binds
+// A small HTTP or HTTPS server for the service's own management (HTTP/1.1
+// read and written by THttpConnection over TLS from OpenSSL): it binds
 // one address and port, wraps connections in TLS 1.2 for "https" (any
 // letter case), checks Basic credentials, logs each request and hands it
 // by method to one of four virtual handlers (the derived endpoint's
@@ -90,6 +91,14 @@ class TEndPointBase {
   [[nodiscard]] uint16_t Port() const { return FListener ? FListener->Port() : 0; }
   [[nodiscard]] const TEndPointLimits& Limits() const { return FLimits; }
 
+  // Serves the requests given as bytes (from AClientAddress) through the
+  // same HTTP layer, credentials and handlers as those of a connection, and
+  // returns the answers' bytes. Needs no Start; any thread. For tools and
+  // tests.
+  [[nodiscard]] std::string Answer(std::string_view ARequest, const std::string& AClientAddress) const {
+    return THttpConnection::ServeBytes(FHandlers, ARequest, AClientAddress, FLimits);
+  }
+
  protected:
   virtual void HandleGet(const TEndPointRequest& ARequest, TEndPointResponse& AResponse);
   virtual void HandlePut(const TEndPointRequest& ARequest, TEndPointResponse& AResponse);
@@ -97,8 +106,8 @@ class TEndPointBase {
   virtual void HandleDelete(const TEndPointRequest& ARequest, TEndPointResponse& AResponse);
 
  private:
-  void Route(const httplib::Request& ARequest, httplib::Response& AResponse);
-  [[nodiscard]] bool Authorised(const httplib::Request& ARequest, httplib::Response& AResponse) const;
+  void Route(const THttpRequest& ARequest, THttpAnswer& AAnswer);
+  [[nodiscard]] bool Authorised(const THttpRequest& ARequest, THttpAnswer& AAnswer) const;
   void AcceptLoop() EXCLUDES(FLock);
   void ServeLoop() EXCLUDES(FLock);
   [[nodiscard]] bool OthersWaiting() EXCLUDES(FLock);
@@ -116,7 +125,7 @@ class TEndPointBase {
   const bool FCheckCredentials;
   const TEndPointLimits FLimits;
 
-  THttpProcessor FProcessor;
+  THttpHandlers FHandlers;
   std::unique_ptr<TTlsServerContext> FTls;
   std::unique_ptr<TTcpListener> FListener;
   TEvent FStop;

@@ -2,12 +2,13 @@
 
 #include <openssl/ssl.h>
 
-#include <httplib.h>
-
 #include <chrono>
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/TcpConnection.h"
 
@@ -28,28 +29,48 @@ struct TEndPointLimits {
   // The largest body taken (configuration files are bounded the same);
   // larger ones are answered 413.
   std::size_t MaxBodyBytes = std::size_t{16} << 20;
+  // The longest line of a request's head, and the most header lines.
+  std::size_t MaxLineBytes = 8192;
+  std::size_t MaxHeaders = 100;
 };
 
-// The HTTP layer of the endpoint: cpp-httplib's request parsing, routing
-// and answer writing, run over connections this program accepts and
-// bounds itself (THttpConnection). Handlers are registered once, before the
-// first connection; then any number of threads may Process at once.
-class THttpProcessor : public httplib::Server {
- public:
-  // Reads one request from AStream, routes it and writes the answer. False
-  // when no request could be read. AConnectionClosed: the client asked to
-  // close.
-  bool Process(httplib::Stream& AStream, bool ACloseConnection, bool& AConnectionClosed) {
-    return process_request(AStream, ACloseConnection, AConnectionClosed, nullptr);
-  }
+// One HTTP/1.x request as read off a connection.
+struct THttpRequest {
+  std::string Method;
+  std::string Target;  // as sent: path and query, not percent-decoded
+  std::string Version;
+  std::vector<std::pair<std::string, std::string>> Headers;
+  std::string Body;
+  std::string ClientAddress;
+
+  // The first header of that name (any letter case), or null.
+  [[nodiscard]] const std::string* Header(std::string_view AName) const;
+};
+
+// The answer to one request.
+struct THttpAnswer {
+  int Status = 200;
+  std::string Reason;  // empty: the standard text of Status
+  std::string ContentType;
+  std::vector<std::pair<std::string, std::string>> Headers;
+  std::string Body;
+};
+
+// What the endpoint does with a request. Screen runs once the head has
+// arrived, before any body is read: false means AAnswer is final (a refused
+// request; its body is never read). Handle runs with the whole request.
+struct THttpHandlers {
+  std::function<bool(const THttpRequest&, THttpAnswer&)> Screen;
+  std::function<void(const THttpRequest&, THttpAnswer&)> Handle;
 };
 
 // Serves one accepted connection on the calling thread: the TLS handshake
-// when ATls is given, then requests until the client closes, the limits
-// end it, or AOthersWaiting says that other clients wait for a server
-// (then the connection closes after its current answer).
+// when ATls is given, then HTTP/1.1 requests (Content-Length bodies; a
+// chunked body is answered 411) until the client closes, the limits end it,
+// or AOthersWaiting says that other clients wait for a server (the
+// connection then closes after its current answer).
 //
-// Borrows everything; the connection, the TLS context and the processor
+// Borrows everything; the connection, the TLS context and the handlers
 // must outlive the call.
 class THttpConnection {
  public:
@@ -58,7 +79,13 @@ class THttpConnection {
   THttpConnection(const THttpConnection&) = delete;
   THttpConnection& operator=(const THttpConnection&) = delete;
 
-  void Serve(THttpProcessor& AProcessor, const std::function<bool()>& AOthersWaiting);
+  void Serve(const THttpHandlers& AHandlers, const std::function<bool()>& AOthersWaiting);
+
+  // Serves the requests held in ARequest, as if AClientAddress had sent them
+  // on one connection, and returns the bytes of the answers. For tools and
+  // tests.
+  [[nodiscard]] static std::string ServeBytes(const THttpHandlers& AHandlers, std::string_view ARequest,
+                                              const std::string& AClientAddress, const TEndPointLimits& ALimits);
 
  private:
   class TStream;
@@ -69,11 +96,5 @@ class THttpConnection {
   const TEndPointLimits& FLimits;
   SSL* FSsl = nullptr;
 };
-
-// Sets the reason phrase of the status line of the answer being handled on
-// the calling thread (a handler's 500 carries its error text there). Line
-// breaks and other control characters are dropped. Does nothing outside a
-// request.
-void SetReasonPhrase(const std::string& AReason);
 
 }  // namespace zor

@@ -383,9 +383,12 @@ TEST_F(ManagementEndpointTest, AHundredReconfigurationsWhileEventsFlow) {
   std::printf("%zu events written, %zu received (%zu again after a restart)\n", written.size(), received.size(),
               received.size() - written.size());
 
-  EXPECT_TRUE(WaitUntil([&] { return countOf("task") == threadsBefore; }, std::chrono::seconds(30)))
+  // A descriptor or thread that is open only now and then (a file being
+  // read, a connection being made) may be counted before and not after; a
+  // leak would grow with every one of the hundred restarts.
+  EXPECT_TRUE(WaitUntil([&] { return countOf("task") <= threadsBefore; }, std::chrono::seconds(30)))
       << countOf("task") << " threads, " << threadsBefore << " before";
-  EXPECT_TRUE(WaitUntil([&] { return countOf("fd") == descriptorsBefore; }, std::chrono::seconds(30)))
+  EXPECT_TRUE(WaitUntil([&] { return countOf("fd") <= descriptorsBefore; }, std::chrono::seconds(30)))
       << countOf("fd") << " descriptors, " << descriptorsBefore << " before";
   EXPECT_EQ(Count("Shutting down for reconfigure"), 100);
 }

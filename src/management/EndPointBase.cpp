@@ -213,8 +213,8 @@ void TEndPointBase::ServeLoop() {
   for (;;) {
     std::unique_ptr<TTcpConnection> connection;
     {
-      std::unique_lock<TCriticalSection> lock(FLock);
-      FArrived.wait(lock, [this]() REQUIRES(FLock) { return FStopping || !FWaiting.empty(); });
+      TCriticalSectionGuard guard(FLock);
+      while (!FStopping && FWaiting.empty()) FArrived.wait(FLock);
       if (FStopping) return;
       connection = std::move(FWaiting.front());
       FWaiting.pop_front();

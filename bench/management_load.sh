@@ -49,8 +49,8 @@ password=$(printf 'bench' | "$binary" encrypt-password)
 
 # run NAME PROTOCOL PATH: one run; prints its row.
 run() {
-  local name=$1 protocol=$2 path=$3 dir=$tmp/$1
-  dir=${dir//\//_}
+  local name=$1 protocol=$2 path=$3
+  local dir=$tmp/${name//\//_}
   mkdir -p "$dir/data/Velmora/WinEvtSvc/Svc"
   "$sink" --lines "$N" --port-file "$dir/port" --linger --idle-timeout 60 >"$dir/sink.out" 2>"$dir/sink.err" &
   local sink_pid=$!

@@ -31,7 +31,12 @@ const TJSONKeyTable<TBeatReceiver>& TBeatReceiver::Keys() {
         .NotCompared()
         .Integer("esVersion", &TReceiver::FESVersion, 6, 0)
         .Boolean("createTemplate", &TReceiver::FCreateTemplate)
-        .String("templateName", &TReceiver::FTemplateName);
+        .String("templateName", &TReceiver::FTemplateName)
+        // Written only when set, so files without them stay as they were.
+        .Boolean("verifyCertificate", &TReceiver::FVerifyCertificate)
+        .WriteWhen([](const TReceiver& AReceiver) { return AReceiver.FVerifyCertificate; })
+        .String("caFile", &TReceiver::FCAFile)
+        .WriteWhen([](const TReceiver& AReceiver) { return JSONConfig::IsNotBlank(AReceiver.FCAFile); });
     return t;
   }();
   return table;

@@ -14,7 +14,9 @@ namespace zor {
 // parts (Protocol "http" or "https", not validated; Host; Port), basic
 // authentication (the password is clear text in memory and encrypted in JSON),
 // and the index template to install (CreateTemplate, TemplateName, ESVersion
-// selecting "winlogbeat_template_%d.json").
+// selecting "winlogbeat_template_%d.json"). With https, the endpoint's
+// certificate is verified only when VerifyCertificate is set: against the PEM
+// file CAFile, or the system's trust store when CAFile is blank.
 //
 // A plain value; copies carry every field, the id and the password included.
 // Not thread-safe; each thread works on its own copy of the reader that holds it.
@@ -42,6 +44,10 @@ class TBeatReceiver : public TJSONConfig<TBeatReceiver> {
   void SetTemplateName(const std::string& AValue) { FTemplateName = AValue; }
   [[nodiscard]] int32_t ESVersion() const { return FESVersion; }
   void SetESVersion(int32_t AValue) { FESVersion = AValue; }
+  [[nodiscard]] bool VerifyCertificate() const { return FVerifyCertificate; }
+  void SetVerifyCertificate(bool AValue) { FVerifyCertificate = AValue; }
+  [[nodiscard]] const std::string& CAFile() const { return FCAFile; }
+  void SetCAFile(const std::string& AValue) { FCAFile = AValue; }
 
   // "userName" and the encrypted "password" are written only when the user
   // name is not blank. A stored password that cannot be decrypted leaves the
@@ -49,7 +55,8 @@ class TBeatReceiver : public TJSONConfig<TBeatReceiver> {
   using TJSONConfig::ToJSONObject;
 
   // Name, Host, Protocol and TemplateName (exactly), Port, ESVersion and
-  // CreateTemplate. The id and the credentials take no part.
+  // CreateTemplate, VerifyCertificate and CAFile. The id and the credentials
+  // take no part.
   using TJSONConfig::AreEqual;
 
  private:
@@ -67,6 +74,8 @@ class TBeatReceiver : public TJSONConfig<TBeatReceiver> {
   bool FCreateTemplate{};
   std::string FTemplateName;
   int32_t FESVersion{};
+  bool FVerifyCertificate{};
+  std::string FCAFile;
 };
 
 // The beat receivers of one reader, owned, in order.

@@ -22,6 +22,11 @@ TEST(BeatReceiverTest, ReadsEachKeyByItsRule) {
        R"({"receiverId":12,"name":"","protocol":"","host":"","port":9201,"esVersion":7,"createTemplate":true,"templateName":"t"})"},
       {"Unreadable", R"({"receiverId":"x","port":"p","esVersion":"seven","createTemplate":1})",
        R"({"receiverId":-1,"name":"","protocol":"","host":"","port":0,"esVersion":0,"createTemplate":false,"templateName":""})"},
+      // Certificate verification, written only when asked for.
+      {"VerifiedAgainstAFile", R"({"verifyCertificate":"true","caFile":"ca.pem"})",
+       R"({"receiverId":-1,"name":"","protocol":"","host":"","port":0,"esVersion":6,"createTemplate":false,"templateName":"","verifyCertificate":true,"caFile":"ca.pem"})"},
+      {"VerificationOff", R"({"verifyCertificate":false,"caFile":" "})",
+       R"({"receiverId":-1,"name":"","protocol":"","host":"","port":0,"esVersion":6,"createTemplate":false,"templateName":""})"},
       // The port keeps the low 16 bits.
       {"PortWraps", R"({"port":70000})",
        R"({"receiverId":-1,"name":"","protocol":"","host":"","port":4464,"esVersion":6,"createTemplate":false,"templateName":""})"},
@@ -74,6 +79,8 @@ TEST(BeatReceiverTest, AreEqualIgnoresIdAndCredentials) {
       {"ESVersion", [](TBeatReceiver& r) { r.SetESVersion(8); }, false},
       {"CreateTemplate", [](TBeatReceiver& r) { r.SetCreateTemplate(true); }, false},
       {"TemplateName", [](TBeatReceiver& r) { r.SetTemplateName("u"); }, false},
+      {"VerifyCertificate", [](TBeatReceiver& r) { r.SetVerifyCertificate(true); }, false},
+      {"CAFile", [](TBeatReceiver& r) { r.SetCAFile("ca.pem"); }, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);

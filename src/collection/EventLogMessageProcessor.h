@@ -26,9 +26,9 @@ namespace zor {
 //
 // Back-pressure: a subscriber calls WaitForRoom before it hands in a batch,
 // and waits while too much is in hand: MaxQueuedBatches batches not yet taken
-// by a processing thread, or MaxSyslogBacklog syslog messages not yet sent
-// (as the probe that the pipeline sets counts them; without a probe, syslog
-// messages are not counted). So a slow or unreachable receiver holds the
+// by a processing thread, or MaxSyslogBacklog items not yet sent (as the
+// probe that the pipeline sets counts them: syslog messages, or the documents
+// of the beat output; without a probe, they are not counted). So a slow or unreachable receiver holds the
 // readers back instead of filling memory or losing messages.
 //
 // Threads: the queue accessors may be called from any thread; ThreadCount,

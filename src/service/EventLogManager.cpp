@@ -14,6 +14,19 @@ namespace zor {
 
 namespace {
 
+// Stops a sender registry and its senders, puts back what they did not send
+// at the head of its outbound queue (Clear), and frees it. The readers'
+// backlog probe, which reads the registries, goes first.
+template <class TRegistry>
+void StopRegistry(std::unique_ptr<TRegistry>& ARegistry, const char* ALine, TEventLogMessageProcessor& AProcessor) {
+  if (!ARegistry) return;
+  LogInfo("%s", ALine);
+  AProcessor.SetSyslogBacklogProbe(nullptr);
+  (void)ARegistry->ThreadStop(true, INFINITE);
+  ARegistry->Clear();
+  ARegistry.reset();
+}
+
 bool FileExists(const std::string& APath) {
   std::error_code error;
   return std::filesystem::exists(APath, error);
@@ -143,10 +156,11 @@ void TEventLogManager::WndProc(const TMessage& AMessage) {
 
 // ---- Pipeline stages ----------------------------------------------------------
 //
-// The builders of the syslog side (InitSyslogSenders, InitSubscribers,
-// InitTrainers) are in EventLogManagerAssembly.cpp. The configuration-server
-// client and the beat senders are not part of this build: their stages log
-// what they would have done and start-up goes on without them.
+// The builders of the senders, subscribers and trainers (InitSyslogSenders,
+// InitBeatSenders, InitSubscribers, InitTrainers) are in
+// EventLogManagerAssembly.cpp. The configuration-server client is not part of
+// this build: its stage logs what it would have done and start-up goes on
+// without it.
 
 void TEventLogManager::CreateProcessor() {
   FProcessor = std::make_unique<TEventLogMessageProcessor>(FCollector->ProcessingThreads());
@@ -186,11 +200,6 @@ void TEventLogManager::StartEndpoint() {
     LogInfo("Endpoint failed to start");
 }
 
-void TEventLogManager::InitBeatSenders() {
-  // The beat senders are not part of this build: documents for beat
-  // receivers stay in the processor's outbound beat queue.
-}
-
 void TEventLogManager::StopEndpoint() { FEndPoint.reset(); }
 
 void TEventLogManager::StopConfigQuery() {}
@@ -219,15 +228,8 @@ void TEventLogManager::StopTrainers() {
   FTrainers->clear();
 }
 
-void TEventLogManager::StopSyslogSenders() {
-  if (!FSysLogSenders) return;
-  LogInfo("Shut down syslog senders");
-  FProcessor->SetSyslogBacklogProbe(nullptr);
-  (void)FSysLogSenders->ThreadStop(true, INFINITE);
-  FSysLogSenders->Clear();
-  FSysLogSenders.reset();
-}
+void TEventLogManager::StopSyslogSenders() { StopRegistry(FSysLogSenders, "Shut down syslog senders", *FProcessor); }
 
-void TEventLogManager::StopBeatSenders() {}
+void TEventLogManager::StopBeatSenders() { StopRegistry(FBeatSenders, "Shut down log beat senders", *FProcessor); }
 
 }  // namespace zor

@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "beats/BeatSenders.h"
 #include "collection/EventLogMessageProcessor.h"
 #include "collection/EventLogSubscriber.h"
 #include "config/Collector.h"
@@ -95,6 +96,7 @@ class TEventLogManager {
   // A new one at every start-up, with that start-up's settings.
   std::unique_ptr<TEvtSyslogSvcEndPoint> FEndPoint;
   std::unique_ptr<TSysLogSenders> FSysLogSenders;
+  std::unique_ptr<TBeatSenders> FBeatSenders;
   // Created on first use and kept; emptied by ShutDown.
   std::optional<std::vector<std::unique_ptr<TEventLogSubscriber>>> FSubscribers;
   std::optional<std::vector<std::unique_ptr<TSyslogTrainer>>> FTrainers;

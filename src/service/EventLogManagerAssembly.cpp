@@ -140,6 +140,45 @@ void TEventLogManager::InitSyslogSenders() {
   (void)FSysLogSenders->ThreadStart(false, 0);
 }
 
+void TEventLogManager::InitBeatSenders() {
+  LogInfo("Init Beat Senders");
+  if (!FBeatSenders) FBeatSenders = std::make_unique<TBeatSenders>(&FProcessor->OutboundBeatQueue());
+  if (FCollector->InterfaceCount() == 0) LogInfo("No Readers in Config. No Senders to Init");
+
+  // A sender serves every beat receiver with its host and port, of any
+  // reader; the first such receiver fixes its settings.
+  for (int i = 0; i < FCollector->InterfaceCount(); ++i) {
+    int j = 0;
+    for (const auto& receiver : FCollector->GetInterface(i).BeatReceivers()) {
+      const int index = j++;
+      if (FBeatSenders->HasSender(receiver->Host(), receiver->Port())) continue;
+      TBeatSenderOptions options;
+      options.ESVersion = receiver->ESVersion();
+      options.Protocol = receiver->Protocol();
+      options.CreateTemplate = receiver->CreateTemplate();
+      options.TemplateName = receiver->TemplateName();
+      options.QueueCountThreshold = FCollector->QueueCountThreshold();
+      options.QueueSecondsThreshold = FCollector->QueueSecondsThreshold();
+      auto sender = std::make_unique<TBeatSender>(receiver->Host(), receiver->Port(), receiver->UserName(),
+                                                  receiver->Password(), options);
+      LogInfo("Loading Beat [%d] for Reader [%d] %s://%s:%d", index, i, receiver->Protocol().c_str(),
+              receiver->Host().c_str(), receiver->Port());
+      FBeatSenders->AddSender(std::move(sender));
+    }
+  }
+  // Readers wait while too many syslog messages or too many documents (for
+  // any one output) are on their way.
+  TSyslogMessageQueue* syslogQueue = &FProcessor->OutboundSyslogQueue();
+  TSysLogSenders* syslogSenders = FSysLogSenders.get();
+  TLogBeatQueue* beatQueue = &FProcessor->OutboundBeatQueue();
+  TBeatSenders* beatSenders = FBeatSenders.get();
+  FProcessor->SetSyslogBacklogProbe([=] {
+    const size_t syslog = syslogSenders ? syslogQueue->Count() + syslogSenders->QueuedCount() : 0;
+    return std::max(syslog, beatQueue->Count() + beatSenders->QueuedCount());
+  });
+  (void)FBeatSenders->ThreadStart(false, 0);
+}
+
 void TEventLogManager::InitSubscribers() {
   if (!FSubscribers) FSubscribers.emplace();
   if (FCollector->InterfaceCount() == 0) LogInfo("No Readers in Config. No Event Log Subscriptions to Create");

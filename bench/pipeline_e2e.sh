@@ -31,55 +31,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
-N=${N:-1000000}
-THREADS=${THREADS:-"1 2"}
-BATCH=${BATCH:-1000}
-IDLE_TIMEOUT=${IDLE_TIMEOUT:-60}
-samples=${ZOR_SHARED_DIR:-../shared}/evtx-samples
-binary=$build/bin/zor-event-exporter
+UNIT=events
+source bench/pipeline_lib.sh
 sink=$build/bench/bench_line_sink
-generator=$build/bench/bench_xml_channel_gen
-counter=$build/bench/bench_channel_count
-rsyslogd=${RSYSLOGD:-/usr/sbin/rsyslogd}
-
-need=()
-[[ -x $binary ]] || need+=(zor-event-exporter)
-[[ -x $sink ]] || need+=(bench_line_sink)
-[[ -x $generator ]] || need+=(bench_xml_channel_gen)
-[[ -x $counter ]] || need+=(bench_channel_count)
-if ((${#need[@]})); then
-  [[ -f $build/build.ninja || -f $build/Makefile ]] ||
-    { echo "no configured build in $build (see scripts/build.sh)" >&2; exit 1; }
-  cmake --build "$build" -j2 --target "${need[@]}"
-fi
+build_targets zor-event-exporter bench_line_sink bench_xml_channel_gen bench_channel_count
 [[ -x $rsyslogd ]] || { echo "rsyslogd not found at $rsyslogd (scripts/setup.sh installs it)" >&2; exit 1; }
-
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  if [[ ${KEEP:-0} == 1 ]]; then echo "kept $tmp"; else rm -rf "$tmp"; fi
-}
-trap cleanup EXIT
-
-now() { date +%s.%N; }
-
-# ---- the event log root ------------------------------------------------------
-root=$tmp/eventlogs
-mkdir -p "$root"
-channels=()
-for file in "$samples"/*.evtx; do
-  name=$(basename "$file" .evtx)
-  cp "$file" "$root/$name.evtx"
-  channels+=("$name")
-done
-sample_records=$("$counter" "$root" "${channels[@]}" | awk '$1 == "total" {print $2}')
-generated=$((N - sample_records))
-((generated > 0)) || { echo "N=$N is not above the $sample_records sample records" >&2; exit 1; }
-"$generator" "$root/Security.xml" "$generated" Security >/dev/null
-channels+=(Security)
-echo "event log root: ${#channels[@]} channels, $sample_records sample records + $generated generated = $N events," \
-  "$(du -sh "$root" | cut -f1)"
+make_root
 
 # ---- helpers -----------------------------------------------------------------
 
@@ -112,65 +69,9 @@ wait_for_sink() {
 # The sink's result field NAME.
 sink_field() { grep -o "$2=[^ ]*" "$1/sink.out" | head -1 | cut -d= -f2; }
 
-# stop_timed TIME_PID: SIGTERM to the program /usr/bin/time runs, then waits.
-stop_timed() {
-  local timed=$1 child
-  child=$(pgrep -P "$timed" || true)
-  [[ -n $child ]] && kill -TERM "$child"
-  for _ in $(seq 300); do
-    kill -0 "$timed" 2>/dev/null || break
-    sleep 0.1
-  done
-  if kill -0 "$timed" 2>/dev/null; then
-    echo "  did not stop within 30 s of SIGTERM; killing it" >&2
-    child=$(pgrep -P "$timed" || true)
-    [[ -n $child ]] && kill -KILL "$child"
-  fi
-  wait "$timed" || true
-}
-
 stop_sink() {
   kill -TERM "$sink_pid" 2>/dev/null || true
   wait "$sink_pid" 2>/dev/null || true
-}
-
-# time_field FILE LABEL: a value of /usr/bin/time -v's report.
-time_field() { awk -F': ' -v label="$2" 'index($0, label) {print $2; exit}' "$1"; }
-
-declare -a row_names row_rate row_cpu row_rss
-
-# record NAME DIR T0: adds a table row from the sink's and time's reports.
-record() {
-  local name=$1 dir=$2 t0=$3 last user sys rss
-  last=$(sink_field "$dir" last_line)
-  user=$(time_field "$dir/time.txt" "User time (seconds)")
-  sys=$(time_field "$dir/time.txt" "System time (seconds)")
-  rss=$(time_field "$dir/time.txt" "Maximum resident set size (kbytes)")
-  row_names+=("$name")
-  row_rate+=("$(awk -v n="$N" -v a="$t0" -v b="$last" 'BEGIN {printf "%.0f", n / (b - a)}')")
-  row_cpu+=("$(awk -v n="$N" -v u="$user" -v s="$sys" 'BEGIN {printf "%.2f", (u + s) / (n / 1e6)}')")
-  row_rss+=("$(awk -v k="$rss" 'BEGIN {printf "%.1f", k / 1024}')")
-  printf '  %s: %s events/s, %s CPU s per million (user %s, sys %s), peak RSS %s MiB, %s connection(s)\n' \
-    "$name" "${row_rate[-1]}" "${row_cpu[-1]}" "$user" "$sys" "${row_rss[-1]}" "$(sink_field "$dir" connections)"
-}
-
-# write_config FILE THREADS PORT
-write_config() {
-  local file=$1 threads=$2 port=$3 id=0 first=1
-  mkdir -p "$(dirname "$file")"
-  {
-    printf '{\n  "logLevel": 4,\n  "processingThreads": %d,\n  "interfaces": [\n' "$threads"
-    for channel in "${channels[@]}"; do
-      id=$((id + 1))
-      ((first)) || printf ',\n'
-      first=0
-      printf '    {"id": %d, "name": "%s", "interfaceType": 1, "enabled": true, "path": "%s",' "$id" "$channel" "$channel"
-      printf ' "startAtBeginning": true, "batchSize": %d,\n' "$BATCH"
-      printf '     "syslogReceivers": [{"syslogReceiverId": %d, "name": "sink", "host": "127.0.0.1", "port": %d,' "$id" "$port"
-      printf ' "transport": "TCP", "tcpDelimiter": "\\\\LF", "version": 0, "persistentConnection": true}]}'
-    done
-    printf '\n  ]\n}\n'
-  } >"$file"
 }
 
 # run_service NAME THREADS [SINK OPTIONS...]: one run from fresh bookmarks.
@@ -180,7 +81,8 @@ run_service() {
   local dir=$tmp/run-$name
   mkdir -p "$dir/programdata" "$dir/home"
   start_sink "$dir" "$@"
-  write_config "$dir/programdata/Velmora/WinEvtSvc/Svc/SvcConfig.json" "$threads" "$port"
+  write_config "$dir/programdata/Velmora/WinEvtSvc/Svc/SvcConfig.json" "$threads" \
+    "\"syslogReceivers\": [{\"syslogReceiverId\": @ID@, \"name\": \"sink\", \"host\": \"127.0.0.1\", \"port\": $port, \"transport\": \"TCP\", \"tcpDelimiter\": \"\\\\LF\", \"version\": 0, \"persistentConnection\": true}]"
   local t0
   t0=$(now)
   /usr/bin/time -v -o "$dir/time.txt" ${WRAP:-} "$binary" --programdata "$dir/programdata" --home "$dir/home" \
@@ -196,7 +98,9 @@ run_service() {
     tail -n 5 "$dir/sink.err" "$dir/service.out" >&2 || true
     return 1
   fi
-  [[ $name == warm-up ]] || record "service($threads thread$([[ $threads == 1 ]] || echo s))" "$dir" "$t0"
+  [[ $name == warm-up ]] ||
+    record "service($threads thread$([[ $threads == 1 ]] || echo s))" "$dir/time.txt" "$t0" \
+      "$(sink_field "$dir" last_line)" "$(sink_field "$dir" connections) connection(s)"
 }
 
 # ---- the service ---------------------------------------------------------------
@@ -238,7 +142,8 @@ EOF
   stop_timed "$timed"
   stop_sink
   if ((ok)); then
-    record "rsyslog imfile->omfwd" "$rs" "$t0"
+    record "rsyslog imfile->omfwd" "$rs/time.txt" "$t0" "$(sink_field "$rs" last_line)" \
+      "$(sink_field "$rs" connections) connection(s)"
   else
     echo "  rsyslog: the sink got $(sink_field "$rs" lines) of $N lines" >&2
     tail -n 5 "$rs/rsyslogd.out" >&2 || true
@@ -246,15 +151,4 @@ EOF
 }
 [[ ${RSYSLOG:-1} == 0 ]] || rsyslog_run
 
-# ---- the table -----------------------------------------------------------------
-echo
-echo "N = $N events; machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) at the end"
-printf '%-24s %12s %14s %14s %12s\n' run "events/s" "CPU s/million" "peak RSS MiB" "x rsyslog"
-reference=0
-for i in "${!row_names[@]}"; do
-  [[ ${row_names[$i]} == rsyslog* ]] && reference=${row_rate[$i]}
-done
-for i in "${!row_names[@]}"; do
-  printf '%-24s %12s %14s %14s %12s\n' "${row_names[$i]}" "${row_rate[$i]}" "${row_cpu[$i]}" "${row_rss[$i]}" \
-    "$(awk -v a="${row_rate[$i]}" -v b="$reference" 'BEGIN {if (b > 0) printf "%.2f", a / b; else print "-"}')"
-done
+print_table

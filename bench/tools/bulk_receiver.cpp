@@ -12,12 +12,14 @@
 //
 // usage: bench_bulk_receiver --documents N [--port P] [--port-file F] [--tls]
 //                            [--user U --password W] [--reject-types] [--linger]
-//                            [--idle-timeout S]
+//                            [--idle-timeout S] [--capture F]
 //   --port 0 (default) binds a free port; --port-file receives it once the
 //   socket listens. --tls serves HTTPS with a certificate made at start.
 //   --linger keeps serving after N documents until SIGTERM/SIGINT. With
 //   --idle-timeout, gives up (exit status 2) when no document has arrived for
-//   S seconds, printing what it has.
+//   S seconds, printing what it has. --capture writes every document it
+//   accepts to F, one per line (the input of a peer that reads documents from
+//   a file).
 #include <signal.h>
 #include <unistd.h>
 #include <time.h>
@@ -26,7 +28,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "support/BulkReceiver.h"
@@ -50,6 +55,7 @@ struct TOptions {
   bool RejectTypes = false;
   bool Linger = false;
   double IdleTimeout = 0;
+  std::string Capture;
 };
 
 TOptions ParseOptions(int argc, char** argv) {
@@ -72,6 +78,7 @@ TOptions ParseOptions(int argc, char** argv) {
     else if (name == "--reject-types") options.RejectTypes = true;
     else if (name == "--linger") options.Linger = true;
     else if (name == "--idle-timeout") options.IdleTimeout = std::atof(value());
+    else if (name == "--capture") options.Capture = value();
     else {
       std::fprintf(stderr, "bulk_receiver: unknown option %s\n", name.c_str());
       std::exit(1);
@@ -80,7 +87,7 @@ TOptions ParseOptions(int argc, char** argv) {
   if (options.Documents == 0) {
     std::fprintf(stderr,
                  "usage: bulk_receiver --documents N [--port P] [--port-file F] [--tls] [--user U --password W] "
-                 "[--reject-types] [--linger] [--idle-timeout S]\n");
+                 "[--reject-types] [--linger] [--idle-timeout S] [--capture F]\n");
     std::exit(1);
   }
   return options;
@@ -115,6 +122,17 @@ int main(int argc, char** argv) {
   receiverOptions.RejectTypes = options.RejectTypes;
   receiverOptions.Port = options.Port;
   zor::test::TBulkReceiver receiver(receiverOptions);
+  std::ofstream capture;
+  std::mutex captureLock;
+  if (!options.Capture.empty()) {
+    capture.open(options.Capture, std::ios::binary);
+    // The refusal hook sees every document the endpoint accepts; it refuses none.
+    receiver.RejectDocuments([&](std::string_view, std::string_view ADocument) {
+      std::lock_guard lock(captureLock);
+      capture << ADocument << '\n';
+      return false;
+    });
+  }
   if (!options.PortFile.empty()) {
     const std::string temporary = options.PortFile + ".tmp";
     if (FILE* file = std::fopen(temporary.c_str(), "w")) {
@@ -145,6 +163,10 @@ int main(int argc, char** argv) {
                   documents, receiver.BulkRequests(), receiver.GrammarErrors(), start, firstRequest, lastDocument,
                   lastDocument - firstRequest);
       std::fflush(stdout);
+      if (!options.Capture.empty()) {
+        std::lock_guard lock(captureLock);
+        capture.flush();
+      }
       reported = true;
       if (documents < options.Documents) status = 2;
     }

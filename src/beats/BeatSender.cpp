@@ -22,6 +22,8 @@ TBulkPosterSettings PosterSettings(const std::string& AHost, uint16_t APort, std
   settings.TemplateName = AOptions.TemplateName;
   settings.TemplateFolder = ATuning.TemplateFolder.empty() ? SvcConfigDir() : ATuning.TemplateFolder;
   settings.ClientOptions = ATuning.ClientOptions;
+  settings.ClientOptions.VerifyCertificate = AOptions.VerifyCertificate;
+  settings.ClientOptions.CAFile = AOptions.CAFile;
   return settings;
 }
 

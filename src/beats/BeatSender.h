@@ -24,6 +24,10 @@ struct TBeatSenderOptions {
   std::string TemplateName = "template_winlogbeat";
   uint32_t QueueCountThreshold = 0;
   uint32_t QueueSecondsThreshold = 0;
+  // Over https: check the endpoint's certificate, against CAFile (PEM) or the
+  // system's trust store when CAFile is empty.
+  bool VerifyCertificate = false;
+  std::string CAFile;
 };
 
 // Settings that the service leaves at their defaults and tests and
@@ -44,6 +48,8 @@ struct TBeatSenderTuning {
   size_t MaxBulkDocuments = 2000;
   // Where the template files lie (empty: SvcConfigDir).
   std::string TemplateFolder;
+  // Time-outs of the HTTP client (the certificate check comes from the
+  // options).
   TEndpointClientOptions ClientOptions;
 };
 

@@ -159,6 +159,8 @@ void TEventLogManager::InitBeatSenders() {
       options.TemplateName = receiver->TemplateName();
       options.QueueCountThreshold = FCollector->QueueCountThreshold();
       options.QueueSecondsThreshold = FCollector->QueueSecondsThreshold();
+      options.VerifyCertificate = receiver->VerifyCertificate();
+      options.CAFile = receiver->CAFile();
       auto sender = std::make_unique<TBeatSender>(receiver->Host(), receiver->Port(), receiver->UserName(),
                                                   receiver->Password(), options);
       LogInfo("Loading Beat [%d] for Reader [%d] %s://%s:%d", index, i, receiver->Protocol().c_str(),

@@ -7,8 +7,7 @@
 # The event log root holds every sample .evtx file of the shared sample set
 # as its own channel, plus one XML channel "Security" generated to make up
 # N events in all (the samples count with what a reader following them gets,
-# bench_channel_count: a damaged file whose chunks hold ids out of order gives
-# fewer than a dump). One reader per channel, each starting at the beginning
+# bench_channel_count: every record a dump shows). One reader per channel, each starting at the beginning
 # with one syslog receiver: the sink on 127.0.0.1.
 #
 # Runs: one warm-up run (2 processing threads) whose lines the sink captures

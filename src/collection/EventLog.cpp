@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "collection/EventXml.h"
+#include "support/Utilities.h"
 
 namespace zor {
 
@@ -21,20 +22,13 @@ void TEventLog::Reset(std::istream& AXMLStream) {
 
 namespace {
 
-bool IsBlank(const std::string& AText) {
-  for (const char c : AText) {
-    if (static_cast<unsigned char>(c) > ' ') return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 void TEventLog::Parse() {
   FSystem.Reset();
   FEventData.Reset();
   FRenderingInfo.Reset();
-  if (IsBlank(FEventLogXML)) return;
+  if (TUtilities::IsBlank(FEventLogXML)) return;
 
   // The document points into the buffer: drop it before the buffer changes.
   FDocument.reset();

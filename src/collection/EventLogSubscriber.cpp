@@ -22,10 +22,6 @@ namespace {
 // gigabytes.
 constexpr int32_t MaxBatchSize = 1 << 20;
 
-bool IsBlank(const std::string& AText) {
-  return std::all_of(AText.begin(), AText.end(), [](char c) { return static_cast<unsigned char>(c) <= ' '; });
-}
-
 std::string LastErrorText(uint32_t ACode) { return TWinEvt::SysErrorMessage(ACode); }
 
 // Replaces every CR LF pair by one blank, then removes every remaining CR and LF.
@@ -138,7 +134,7 @@ TEvtHandle TEventLogSubscriber::OpenSession() {
   EVT_RPC_LOGIN login;
   std::string domain;
   std::string user;
-  if (!IsBlank(FInterface->WinHost()) || !IsBlank(FInterface->WinAcct())) {
+  if (!TUtilities::IsBlank(FInterface->WinHost()) || !TUtilities::IsBlank(FInterface->WinAcct())) {
     const std::string& account = FInterface->WinAcct();
     const size_t slash = account.find('\\');
     if (slash != std::string::npos && account.find('\\', slash + 1) == std::string::npos) {
@@ -151,7 +147,7 @@ TEvtHandle TEventLogSubscriber::OpenSession() {
     login.Server = FInterface->WinHost().c_str();
     login.Domain = domain.c_str();
     login.User = user.c_str();
-    if (!IsBlank(FInterface->WinAcctPassword())) login.Password = FInterface->WinAcctPassword().c_str();
+    if (!TUtilities::IsBlank(FInterface->WinAcctPassword())) login.Password = FInterface->WinAcctPassword().c_str();
   }
   TEvtHandle session(FApi->EvtOpenSession(EvtRpcLogin, &login, 0, 0), TEvtHandleCloser{FApi});
   LogInfo("[%s]Opened session %llu", Tag(),
@@ -169,7 +165,7 @@ TEvtHandle TEventLogSubscriber::Subscribe(EVT_HANDLE ASession) {
   FResumeAfter.reset();
 
   uint32_t flags = FInterface->StartAtBeginning() ? EvtSubscribeStartAtOldestRecord : EvtSubscribeToFutureEvents;
-  if (!IsBlank(FBookMark)) {
+  if (!TUtilities::IsBlank(FBookMark)) {
     FBookMarkHandle.reset(FApi->EvtCreateBookmark(FBookMark.c_str()));
     if (FBookMarkHandle) {
       flags = EvtSubscribeStartAfterBookmark;

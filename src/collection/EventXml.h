@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "support/Errors.h"
+#include "platform/Errors.h"
 #include "support/Utilities.h"
 
 // Small helpers shared by the event record parts (EventLogSystem, EventLogData,

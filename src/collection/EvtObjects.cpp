@@ -5,16 +5,11 @@
 #include <cctype>
 
 #include "evtx/EventQuery.h"
+#include "support/Utilities.h"
 
 namespace zor {
 
 namespace {
-
-bool IsBlank(std::string_view AText) {
-  for (char c : AText)
-    if (!std::isspace(static_cast<unsigned char>(c))) return false;
-  return true;
-}
 
 std::optional<uint64_t> ParseRecordId(std::string_view AText) {
   if (AText.empty() || AText.size() > 20) return std::nullopt;
@@ -52,7 +47,7 @@ std::string_view LocalName(const char* AName) {
 TEvtBookmark::TParseResult TEvtBookmark::Parse(std::string_view AXml, std::unique_ptr<TEvtBookmark>& ABookmark,
                                                std::string& AError) {
   auto bookmark = std::make_unique<TEvtBookmark>();
-  if (IsBlank(AXml)) {
+  if (TUtilities::IsBlank(AXml)) {
     ABookmark = std::move(bookmark);
     return TParseResult::bprOk;
   }
@@ -81,7 +76,9 @@ TEvtBookmark::TParseResult TEvtBookmark::Parse(std::string_view AXml, std::uniqu
       return TParseResult::bprWrongStructure;
     }
     if (SameChannelName(node.attribute("IsCurrent").value(), "true")) bookmark->FCurrent = bookmark->FEntries.size();
-    bookmark->FEntries.push_back({channel, *recordId});
+    // An unreadable offset only costs the quick way back to the record: it is
+    // then found by its id.
+    bookmark->FEntries.push_back({channel, {*recordId, ParseRecordId(node.attribute("Offset").value())}});
   }
   ABookmark = std::move(bookmark);
   return TParseResult::bprOk;
@@ -90,7 +87,7 @@ TEvtBookmark::TParseResult TEvtBookmark::Parse(std::string_view AXml, std::uniqu
 size_t TEvtBookmark::Place(const TEvtPosition& APosition) {
   for (size_t i = 0; i < FEntries.size(); ++i)
     if (SameChannelName(FEntries[i].Channel, APosition.Channel)) {
-      FEntries[i].RecordId = APosition.RecordId;
+      FEntries[i].Place = APosition.Place;
       return i;
     }
   FEntries.push_back(APosition);
@@ -102,13 +99,13 @@ void TEvtBookmark::Update(const TEvtEvent& AEvent) {
   bool placedCurrent = false;
   for (const TEvtPosition& position : AEvent.Positions) {
     if (SameChannelName(position.Channel, AEvent.Channel)) {
-      FCurrent = Place({AEvent.Channel, AEvent.RecordId});
+      FCurrent = Place({AEvent.Channel, AEvent.Place});
       placedCurrent = true;
     } else {
       Place(position);
     }
   }
-  if (!placedCurrent) FCurrent = Place({AEvent.Channel, AEvent.RecordId});
+  if (!placedCurrent) FCurrent = Place({AEvent.Channel, AEvent.Place});
 }
 
 std::string TEvtBookmark::Render() {
@@ -117,7 +114,8 @@ std::string TEvtBookmark::Render() {
   for (size_t i = 0; i < FEntries.size(); ++i) {
     xml += "  <Bookmark Channel='";
     AppendAttributeText(xml, FEntries[i].Channel);
-    xml += "' RecordId='" + std::to_string(FEntries[i].RecordId) + "'";
+    xml += "' RecordId='" + std::to_string(FEntries[i].Place.RecordId) + "'";
+    if (FEntries[i].Place.Offset) xml += " Offset='" + std::to_string(*FEntries[i].Place.Offset) + "'";
     if (i == FCurrent) xml += " IsCurrent='true'";
     xml += "/>\r\n";
   }
@@ -125,10 +123,10 @@ std::string TEvtBookmark::Render() {
   return xml;
 }
 
-std::optional<uint64_t> TEvtBookmark::RecordIdOf(std::string_view AChannel) {
+std::optional<TRecordPlace> TEvtBookmark::PlaceOf(std::string_view AChannel) {
   TCriticalSectionGuard guard(FLock);
   for (const TEvtPosition& entry : FEntries)
-    if (SameChannelName(entry.Channel, AChannel)) return entry.RecordId;
+    if (SameChannelName(entry.Channel, AChannel)) return entry.Place;
   return std::nullopt;
 }
 

@@ -23,19 +23,20 @@ class TEvtSession final : public TEvtObject {
   const TChannelStore Store;
 };
 
-// How far a subscription has delivered one channel.
+// How far a subscription has delivered one channel: the place of the last
+// record delivered.
 struct TEvtPosition {
   std::string Channel;
-  uint64_t RecordId = 0;
+  TRecordPlace Place;
 };
 
 // One event handed out by EvtNext. Immutable.
 class TEvtEvent final : public TEvtObject {
  public:
-  TEvtEvent(std::string AChannel, uint64_t ARecordId, std::string AXml, std::vector<TEvtPosition> APositions)
-      : Channel(std::move(AChannel)), RecordId(ARecordId), Xml(std::move(AXml)), Positions(std::move(APositions)) {}
+  TEvtEvent(std::string AChannel, TRecordPlace APlace, std::string AXml, std::vector<TEvtPosition> APositions)
+      : Channel(std::move(AChannel)), Place(APlace), Xml(std::move(AXml)), Positions(std::move(APositions)) {}
   const std::string Channel;  // the subscription's name for the channel
-  const uint64_t RecordId;
+  const TRecordPlace Place;   // where the record is in the channel's file
   const std::string Xml;
   // Where every channel of the subscription stood once this event was handed
   // out (this event's channel included), as Windows bookmarks record it.
@@ -44,6 +45,11 @@ class TEvtEvent final : public TEvtObject {
 
 // A position per channel, with the channel of the last update marked
 // current. Any thread may use it; its own lock serialises them.
+//
+// Rendered in Windows' bookmark form; each Bookmark also carries the Offset
+// of its record in the channel's file when it is known, so that a record
+// whose id repeats in the file is found again at its own place. Bookmarks
+// without an Offset (Windows', or of earlier versions) are read as well.
 class TEvtBookmark final : public TEvtObject {
  public:
   enum class TParseResult : uint8_t { bprOk = 0, bprMalformed = 1, bprWrongStructure = 2 };
@@ -59,8 +65,8 @@ class TEvtBookmark final : public TEvtObject {
   // The bookmark as EvtRender(EvtRenderBookmark) gives it: CR LF line ends,
   // two blanks of indentation, single quotes.
   std::string Render() EXCLUDES(FLock);
-  // The record id for AChannel (letter case ignored), if the bookmark has one.
-  std::optional<uint64_t> RecordIdOf(std::string_view AChannel) EXCLUDES(FLock);
+  // The place for AChannel (letter case ignored), if the bookmark has one.
+  std::optional<TRecordPlace> PlaceOf(std::string_view AChannel) EXCLUDES(FLock);
 
  private:
   // Sets AChannel's entry (added at the end when new); its index.

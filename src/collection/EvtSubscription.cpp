@@ -9,18 +9,21 @@ TEvtSubscription::TEvtSubscription(const TChannelStore& AStore, std::vector<std:
                                    TEvent* ASignal, TChannelWatcher::TOptions AWatchOptions)
     : FQuery(std::move(AQuery)) {
   TCriticalSectionGuard guard(FLock);
-  for (const std::string& channel : AChannels) FCursors.push_back({channel, AStore.OpenChannel(channel), 0, 0, {}});
+  for (const std::string& channel : AChannels) FCursors.push_back({channel, AStore.OpenChannel(channel), {}, {}});
   // Watch before taking the starting points, so that nothing written after
   // this constructor returns can go unsignalled.
   FWatcher = std::make_unique<TChannelWatcher>(AStore, std::move(AChannels), [ASignal] { ASignal->Set(); },
                                                AWatchOptions);
   for (TCursor& cursor : FCursors) {
     switch (AStart) {
-      case TStart::ssFuture: cursor.ReadId = cursor.Source->HighestRecordId(); break;
-      case TStart::ssOldest: cursor.ReadId = 0; break;
-      case TStart::ssAfterBookmark: cursor.ReadId = ABookmark ? ABookmark->RecordIdOf(cursor.Channel).value_or(0) : 0; break;
+      case TStart::ssFuture: cursor.Delivered = cursor.Source->StartAtEnd(); break;
+      case TStart::ssOldest: cursor.Source->StartAtOldest(); break;
+      case TStart::ssAfterBookmark:
+        cursor.Delivered = ABookmark ? ABookmark->PlaceOf(cursor.Channel) : std::nullopt;
+        if (cursor.Delivered) cursor.Source->StartAfter(*cursor.Delivered);
+        else cursor.Source->StartAtOldest();
+        break;
     }
-    cursor.DeliveredId = cursor.ReadId;
   }
   // Records may be waiting already: let the first pass look.
   if (AStart != TStart::ssFuture) ASignal->Set();
@@ -35,9 +38,8 @@ void TEvtSubscription::Fill(TCursor& ACursor, size_t AWant) {
   std::vector<TChannelRecord> records;
   while (ACursor.Pending.size() < AWant) {
     records.clear();
-    if (ACursor.Source->ReadAfter(ACursor.ReadId, AWant - ACursor.Pending.size(), records) == 0) return;
+    if (ACursor.Source->Read(AWant - ACursor.Pending.size(), records) == 0) return;
     for (TChannelRecord& record : records) {
-      ACursor.ReadId = std::max(ACursor.ReadId, record.RecordId);
       if (FQuery->SelectsEverything() || FQuery->MatchesXml(record.Xml, ACursor.Channel))
         ACursor.Pending.push_back(std::move(record));
     }
@@ -56,12 +58,12 @@ size_t TEvtSubscription::Next(size_t AMax, std::vector<std::unique_ptr<TEvtEvent
         earliest = &cursor;
     if (!earliest) break;
     TChannelRecord& record = earliest->Pending.front();
-    earliest->DeliveredId = record.RecordId;
+    earliest->Delivered = record.Place();
     std::vector<TEvtPosition> positions;
     for (const TCursor& cursor : FCursors)
-      if (cursor.DeliveredId > 0) positions.push_back({cursor.Channel, cursor.DeliveredId});
-    AEvents.push_back(
-        std::make_unique<TEvtEvent>(earliest->Channel, record.RecordId, std::move(record.Xml), std::move(positions)));
+      if (cursor.Delivered) positions.push_back({cursor.Channel, *cursor.Delivered});
+    AEvents.push_back(std::make_unique<TEvtEvent>(earliest->Channel, record.Place(), std::move(record.Xml),
+                                                  std::move(positions)));
     earliest->Pending.pop_front();
     ++count;
   }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,14 +16,15 @@
 
 namespace zor {
 
-// One subscription of TWinEvt: a cursor per channel (the record id read up
-// to, and records already selected but not handed out), the compiled query,
-// and a watcher that sets the signal event when a channel file changes.
+// One subscription of TWinEvt: a cursor per channel (its record source,
+// which keeps the place read up to, the place last handed out, and records
+// already selected but not handed out), the compiled query, and a watcher
+// that sets the signal event when a channel file changes.
 //
-// Delivery is by record id: every record whose id is above the cursor is
-// read once, so a file that grows, is replaced by a longer copy or appears
-// late gives each new record exactly once, and a bookmarked record that no
-// longer exists resumes at the oldest record after it.
+// Delivery is by place, in file order: every record after the cursor's place
+// is read once whatever its id, so a file that grows, is replaced by a longer
+// copy or appears late gives each new record exactly once, and a bookmarked
+// record that no longer exists resumes at the oldest record after it.
 //
 // Next may be called from any thread (its lock serialises callers); the
 // watcher calls only ASignal->Set. ASignal must outlive the subscription.
@@ -47,10 +49,9 @@ class TEvtSubscription final : public TEvtObject {
  private:
   struct TCursor {
     std::string Channel;
-    std::unique_ptr<IRecordSource> Source;
-    uint64_t ReadId = 0;                 // every record up to here has been looked at
-    uint64_t DeliveredId = 0;            // the last record handed out (or the starting point)
-    std::deque<TChannelRecord> Pending;  // selected, not handed out yet
+    std::unique_ptr<IRecordSource> Source;  // stands after every record looked at
+    std::optional<TRecordPlace> Delivered;  // the last record handed out (or the starting point)
+    std::deque<TChannelRecord> Pending;     // selected, not handed out yet
   };
 
   void Fill(TCursor& ACursor, size_t AWant) REQUIRES(FLock);

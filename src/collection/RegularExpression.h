@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "support/Errors.h"
+#include "platform/Errors.h"
 
 struct pcre2_real_code_8;
 struct pcre2_real_match_data_8;

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "config/CollectionInterface.h"
-#include "support/Errors.h"
+#include "platform/Errors.h"
 #include "support/JSONConfig.h"
 #include "support/JSONKeyTable.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "support/Errors.h"
+#include "platform/Errors.h"
 
 namespace zor {
 

@@ -11,7 +11,7 @@
 #include "core/CustomThread.h"
 #include "core/SignalledQueue.h"
 #include "core/velSlimReadWriteLock.h"
-#include "support/Errors.h"
+#include "platform/Errors.h"
 #include "support/Log.h"
 
 namespace zor {

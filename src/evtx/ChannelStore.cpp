@@ -31,19 +31,35 @@ bool IsFile(const std::filesystem::path& APath) {
 }
 
 // Follows a channel wherever the store finds its file at each call: a file
-// that appears later, or as the other kind, gets a new reader.
+// that appears later, or as the other kind, gets a new reader, which goes on
+// after the last record read from the one before (or as the start asked).
 class TChannelSource final : public IRecordSource {
  public:
   TChannelSource(TChannelStore AStore, std::string AChannel) : FStore(std::move(AStore)), FChannel(std::move(AChannel)) {}
 
-  size_t ReadAfter(uint64_t AAfterRecordId, size_t AMax, std::vector<TChannelRecord>& ARecords) override {
-    IRecordSource* source = Current();
-    return source ? source->ReadAfter(AAfterRecordId, AMax, ARecords) : 0;
+  void StartAtOldest() override {
+    FAfter.reset();
+    if (FSource) FSource->StartAtOldest();
   }
 
-  uint64_t HighestRecordId() override {
+  std::optional<TRecordPlace> StartAtEnd() override {
+    FAfter.reset();
     IRecordSource* source = Current();
-    return source ? source->HighestRecordId() : 0;
+    if (source) FAfter = source->StartAtEnd();
+    return FAfter;
+  }
+
+  void StartAfter(const TRecordPlace& APlace) override {
+    FAfter = APlace;
+    if (FSource) FSource->StartAfter(APlace);
+  }
+
+  size_t Read(size_t AMax, std::vector<TChannelRecord>& ARecords) override {
+    IRecordSource* source = Current();
+    if (!source) return 0;
+    const size_t count = source->Read(AMax, ARecords);
+    if (count > 0) FAfter = ARecords.back().Place();
+    return count;
   }
 
  private:
@@ -55,6 +71,7 @@ class TChannelSource final : public IRecordSource {
                                                                     : OpenEvtxSource(location.File);
       FFile = location.File;
       FKind = location.Kind;
+      if (FAfter) FSource->StartAfter(*FAfter);
     }
     return FSource.get();
   }
@@ -64,22 +81,52 @@ class TChannelSource final : public IRecordSource {
   std::unique_ptr<IRecordSource> FSource;
   std::filesystem::path FFile;
   TChannelStore::TChannelKind FKind = TChannelStore::TChannelKind::ckXml;
+  std::optional<TRecordPlace> FAfter;  // the last record read, or the place to start after
 };
 
+// An .evtx file read in file order (TEvtxReader with EveryRecord). At the
+// end of what it holds, the file is looked at again once per call, and
+// reading goes on after the last record read: found at its place, or by its
+// id when the file was replaced or wrapped over it.
 class TEvtxSource final : public IRecordSource {
  public:
   explicit TEvtxSource(std::filesystem::path AFile) : FFile(std::move(AFile)) {}
 
-  size_t ReadAfter(uint64_t AAfterRecordId, size_t AMax, std::vector<TChannelRecord>& ARecords) override {
+  void StartAtOldest() override {
+    FAfter.reset();
+    FPositioned = false;
+  }
+
+  void StartAfter(const TRecordPlace& APlace) override {
+    FAfter = APlace;
+    FPositioned = false;
+  }
+
+  std::optional<TRecordPlace> StartAtEnd() override {
+    FAfter.reset();
+    FPositioned = false;
+    try {
+      if (FReader) FReader->Refresh();
+      else FReader = Open();
+    } catch (const EEvtxFileError&) {
+      if (!Settling()) throw;
+      FReader.reset();
+    }
+    if (!FReader) return std::nullopt;
+    if (const std::optional<TEvtxPlace> last = FReader->SeekEnd()) FAfter = TRecordPlace{last->RecordId, last->FileOffset};
+    FPositioned = true;
+    return FAfter;
+  }
+
+  size_t Read(size_t AMax, std::vector<TChannelRecord>& ARecords) override {
     if (AMax == 0) return 0;
     bool refreshed = false;
     if (!FReader) {
-      FReader = Open(AAfterRecordId);
+      FReader = Open();
       if (!FReader) return 0;
       refreshed = true;
-    } else if (FReader->LastRecordId() != AAfterRecordId) {
-      FReader->SeekAfter(AAfterRecordId);
     }
+    if (!FPositioned) Position();
     size_t count = 0;
     TEvtxRecord record;
     while (count < AMax) {
@@ -91,33 +138,35 @@ class TEvtxSource final : public IRecordSource {
         } catch (const EEvtxFileError&) {
           if (!Settling()) throw;
           FReader.reset();  // opened afresh once the file is back
+          FPositioned = false;
           break;
         }
         refreshed = true;
+        Position();
         continue;
       }
-      if (record.RecordId <= AAfterRecordId) continue;
-      ARecords.push_back({record.RecordId, record.WrittenTime, std::string(record.Xml)});
+      ARecords.push_back({record.RecordId, record.WrittenTime, record.FileOffset, std::string(record.Xml)});
+      FAfter = ARecords.back().Place();
       ++count;
     }
     return count;
   }
 
-  uint64_t HighestRecordId() override {
-    std::unique_ptr<TEvtxReader> reader = Open(0);
-    if (!reader) return 0;
-    // The chunk headers may lag behind the records of the chunk being written.
-    reader->SeekAfter(reader->FileInfo().HighestRecordId);
-    uint64_t highest = reader->FileInfo().HighestRecordId;
-    TEvtxRecord record;
-    while (reader->Next(record)) highest = std::max(highest, record.RecordId);
-    return highest;
+ private:
+  // Moves the reader after FAfter (before the first record without it).
+  void Position() {
+    FPositioned = true;
+    if (!FAfter) {
+      FReader->SeekAfter(0);
+      return;
+    }
+    if (FAfter->Offset && FReader->SeekAfterPlace({*FAfter->Offset, FAfter->RecordId})) return;
+    FReader->SeekPastRecordId(FAfter->RecordId);
   }
 
- private:
-  std::unique_ptr<TEvtxReader> Open(uint64_t AAfterRecordId) const {
+  std::unique_ptr<TEvtxReader> Open() const {
     TEvtxReaderOptions options;
-    options.StartAfterRecordId = AAfterRecordId;
+    options.EveryRecord = true;
     try {
       return std::make_unique<TEvtxReader>(FFile.string(), std::move(options));
     } catch (const EEvtxFileError&) {
@@ -138,6 +187,8 @@ class TEvtxSource final : public IRecordSource {
 
   const std::filesystem::path FFile;
   std::unique_ptr<TEvtxReader> FReader;
+  std::optional<TRecordPlace> FAfter;  // the last record read, or the place to start after
+  bool FPositioned = false;            // the reader stands after FAfter (or at the start without it)
 };
 
 }  // namespace

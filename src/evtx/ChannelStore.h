@@ -3,11 +3,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "support/Errors.h"
+#include "platform/Errors.h"
 
 namespace zor {
 
@@ -17,30 +18,55 @@ class EChannelError : public EZorError {
   explicit EChannelError(const std::string& AMessage) : EZorError(AMessage) {}
 };
 
+// Where a record is in its channel file: its record id and, when known, the
+// offset where it starts (.evtx: its record header; .xml: its line). The
+// offset tells records with the same id apart; the id tells whether the file
+// still holds that record at that offset after it changed. A place without
+// an offset (a bookmark of earlier versions) is found by its id alone.
+struct TRecordPlace {
+  uint64_t RecordId = 0;
+  std::optional<uint64_t> Offset;
+  bool operator==(const TRecordPlace&) const = default;
+};
+
 // One record of a channel, rendered as Windows renders it (EvtRenderEventXml):
 // no RenderingInfo unless the stored event carries one, line breaks inside
 // values as real CR/LF characters.
 struct TChannelRecord {
-  uint64_t RecordId = 0;     // EventRecordID
+  uint64_t RecordId = 0;     // .evtx: the record number; .xml: the line's EventRecordID
   uint64_t WrittenTime = 0;  // FILETIME of TimeCreated (0 when unknown)
+  uint64_t Offset = 0;       // where the record (or its line) starts in the file
   std::string Xml;
+  [[nodiscard]] TRecordPlace Place() const { return {RecordId, Offset}; }
 };
 
-// Reads the records of one channel file incrementally. The file is looked at
-// again on every call, so growth, replacement by another file and a file that
+// Reads the records of one channel file in file order, every record once,
+// whatever their ids (they may repeat or go backwards: exported events put
+// together, several generations of a log in one file). The source keeps its
+// position as the place of the last record read; the file is looked at again
+// on every call, so growth, replacement by another file and a file that
 // appears later are all seen. Not thread-safe: one owner uses it at a time.
 class IRecordSource {
  public:
   virtual ~IRecordSource() = default;
 
-  // Appends to ARecords at most AMax records whose EventRecordID is greater
-  // than AAfterRecordId, in increasing id order, and returns how many. A
-  // missing file has no records. Throws EZorError subclasses when the file
-  // exists but cannot be read.
-  virtual size_t ReadAfter(uint64_t AAfterRecordId, size_t AMax, std::vector<TChannelRecord>& ARecords) = 0;
+  // The next Read starts at the oldest record.
+  virtual void StartAtOldest() = 0;
+  // The next Read starts after the last record the file holds now, whose
+  // place it returns (at the oldest record, and nothing returned, when the
+  // file is missing or empty). Throws like Read.
+  virtual std::optional<TRecordPlace> StartAtEnd() = 0;
+  // The next Read starts right after the record at APlace when the file holds
+  // it there. Otherwise (no offset, or the file was replaced or wrapped over
+  // it) it starts after the first record with APlace's id in file order, or
+  // at the first with a greater id: the oldest record after it.
+  virtual void StartAfter(const TRecordPlace& APlace) = 0;
 
-  // The highest EventRecordID the channel holds now (0 when empty or missing).
-  [[nodiscard]] virtual uint64_t HighestRecordId() = 0;
+  // Appends to ARecords at most AMax records from the position on, in file
+  // order, moves the position past them and returns how many. A missing file
+  // has no records. Throws EZorError subclasses when the file exists but
+  // cannot be read; the position then stays where it was.
+  virtual size_t Read(size_t AMax, std::vector<TChannelRecord>& ARecords) = 0;
 };
 
 // The event log root: a folder laid out like Windows' log folder. Channel C is
@@ -82,8 +108,8 @@ class TChannelStore {
   // The channels of the root (the .evtx and .xml files in it), sorted, each once.
   [[nodiscard]] std::vector<std::string> Channels() const;
 
-  // A reader of AChannel's records that follows the channel's file wherever
-  // Locate finds it at each call.
+  // A reader of AChannel's records, from its oldest one, that follows the
+  // channel's file wherever Locate finds it at each call.
   [[nodiscard]] std::unique_ptr<IRecordSource> OpenChannel(std::string_view AChannel) const;
 
  private:

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "support/Errors.h"
+#include "platform/Errors.h"
 
 namespace pugi {
 class xml_node;

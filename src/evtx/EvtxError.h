@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "support/Errors.h"
+#include "platform/Errors.h"
 
 namespace zor {
 

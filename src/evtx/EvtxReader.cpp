@@ -25,6 +25,8 @@ struct TEvtxReader::TState {
   TBinXmlRenderer Renderer;
   TOutBuffer Out;
   std::vector<TEvtxIssue> Issues;
+  // A record a seek stopped before: the next Next delivers it first.
+  std::optional<TEvtxRecordHeader> Held;
   // Chunk-level faults already reported, so that Refresh does not repeat them.
   std::unordered_set<std::string> Reported;
 };
@@ -51,10 +53,15 @@ void TEvtxReader::ReportAll(bool AOncePerFile) {
   FState->Issues.clear();
 }
 
-void TEvtxReader::Open() {
-  FOrder.clear();
+void TEvtxReader::Rewind() {
   FNextSlot = 0;
   FChunkOpen = false;
+  FState->Held.reset();
+}
+
+void TEvtxReader::Open() {
+  FOrder.clear();
+  Rewind();
   FFile.Open(FPath);
   uint8_t header[FileHeaderUsed] = {};
   const size_t got = FFile.ReadAt(header, FileHeaderUsed, 0);
@@ -134,15 +141,21 @@ bool TEvtxReader::LoadNextChunk() {
   while (FNextSlot < FOrder.size()) {
     const TSlot slot = FOrder[FNextSlot++];
     if (PassesOver(FNextSlot - 1, floor)) continue;
-    const uint64_t offset = FileHeaderSize + slot.Index * TEvtxChunk::Size;
-    const size_t got = FFile.ReadAt(FState->Chunk.Buffer(), TEvtxChunk::Size, offset);
-    FState->Chunk.Open(offset, got, FOptions.VerifyChecksums, FState->Issues);
-    ReportAll(true);
-    FState->Renderer.ResetChunk(FState->Chunk.Data(), TEvtxChunk::Size, offset);
-    FChunkOpen = true;
+    LoadChunkAt(FNextSlot - 1);
     return true;
   }
   return false;
+}
+
+void TEvtxReader::LoadChunkAt(size_t AOrderIndex) {
+  const uint64_t offset = FileHeaderSize + FOrder[AOrderIndex].Index * TEvtxChunk::Size;
+  const size_t got = FFile.ReadAt(FState->Chunk.Buffer(), TEvtxChunk::Size, offset);
+  FState->Chunk.Open(offset, got, FOptions.VerifyChecksums, FState->Issues);
+  ReportAll(true);
+  FState->Renderer.ResetChunk(FState->Chunk.Data(), TEvtxChunk::Size, offset);
+  FState->Held.reset();
+  FNextSlot = AOrderIndex + 1;
+  FChunkOpen = true;
 }
 
 bool TEvtxReader::Next(TEvtxRecord& ARecord) {
@@ -150,8 +163,14 @@ bool TEvtxReader::Next(TEvtxRecord& ARecord) {
   for (;;) {
     if (!FChunkOpen && !LoadNextChunk()) return false;
     TEvtxRecordHeader record;
-    const bool got = s.Chunk.NextRecord(record, s.Issues);
-    if (!s.Issues.empty()) ReportAll(true);
+    bool got = true;
+    if (s.Held) {
+      record = *s.Held;
+      s.Held.reset();
+    } else {
+      got = s.Chunk.NextRecord(record, s.Issues);
+      if (!s.Issues.empty()) ReportAll(true);
+    }
     if (!got) {
       FChunkOpen = false;
       continue;
@@ -176,14 +195,77 @@ bool TEvtxReader::Next(TEvtxRecord& ARecord) {
 void TEvtxReader::SeekAfter(uint64_t ARecordId) {
   FLastRecordId = ARecordId;
   FFloor = ARecordId;
-  FNextSlot = 0;
-  FChunkOpen = false;
+  Rewind();
 }
 
 void TEvtxReader::Refresh() {
-  FFloor = std::max(FFloor, FLastRecordId);
   Open();
   ScanSlots();
+}
+
+bool TEvtxReader::SeekAfterPlace(const TEvtxPlace& APlace) {
+  Rewind();
+  if (APlace.FileOffset < FileHeaderSize) return false;
+  const uint64_t slot = (APlace.FileOffset - FileHeaderSize) / TEvtxChunk::Size;
+  const auto it = std::find_if(FOrder.begin(), FOrder.end(), [&](const TSlot& ASlot) { return ASlot.Index == slot; });
+  if (it == FOrder.end()) return false;
+  LoadChunkAt(static_cast<size_t>(it - FOrder.begin()));
+  TEvtxRecordHeader record;
+  bool found = false;
+  while (FState->Chunk.NextRecord(record, FState->Issues)) {
+    const uint64_t at = FState->Chunk.FileOffset() + record.Offset;
+    if (at < APlace.FileOffset) continue;
+    found = at == APlace.FileOffset && record.RecordId == APlace.RecordId;
+    break;
+  }
+  ReportAll(true);
+  if (!found) {
+    Rewind();
+    return false;
+  }
+  FLastRecordId = APlace.RecordId;
+  return true;
+}
+
+void TEvtxReader::SeekPastRecordId(uint64_t ARecordId) {
+  Rewind();
+  TEvtxRecordHeader record;
+  while (FChunkOpen || LoadNextChunk()) {
+    const bool got = FState->Chunk.NextRecord(record, FState->Issues);
+    ReportAll(true);
+    if (!got) {
+      FChunkOpen = false;
+      continue;
+    }
+    if (record.RecordId == ARecordId) {
+      FLastRecordId = ARecordId;
+      return;
+    }
+    if (record.RecordId > ARecordId) {
+      FState->Held = record;
+      return;
+    }
+  }
+}
+
+std::optional<TEvtxPlace> TEvtxReader::SeekEnd() {
+  Rewind();
+  // The last chunk in file order that holds a record holds the last record.
+  for (size_t i = FOrder.size(); i-- > 0;) {
+    LoadChunkAt(i);
+    std::optional<TEvtxPlace> last;
+    TEvtxRecordHeader record;
+    while (FState->Chunk.NextRecord(record, FState->Issues))
+      last = TEvtxPlace{FState->Chunk.FileOffset() + record.Offset, record.RecordId};
+    ReportAll(true);
+    if (last) {
+      FChunkOpen = false;
+      FLastRecordId = last->RecordId;
+      return last;
+    }
+  }
+  Rewind();
+  return std::nullopt;
 }
 
 void AppendOneLine(std::string& AOut, std::string_view AXml) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,6 +46,14 @@ struct TEvtxRecord {
                              // line breaks inside values are kept as they are
 };
 
+// Where a record is: the file offset of its header and its record number.
+// Enough to find the record again after the file grew or was replaced by a
+// copy that holds it at the same place.
+struct TEvtxPlace {
+  uint64_t FileOffset = 0;
+  uint64_t RecordId = 0;
+};
+
 // What the file header says. Header fields may lag behind the chunks when
 // Dirty is set; the reader never relies on them for finding records.
 struct TEvtxFileInfo {
@@ -70,10 +79,12 @@ struct TEvtxReaderOptions {
   bool VerifyChecksums = true;
   // Deliver only records whose EventRecordID is greater than this.
   uint64_t StartAfterRecordId = 0;
-  // false (following a log): identifiers only grow; a record whose id is not
-  // above the last delivered one is passed over. true (dumping a file): every
-  // valid record of every chunk, chunk by chunk in order of their first id,
-  // also where a recovered or damaged file holds identifiers out of order.
+  // false: identifiers only grow; a record whose id is not above the last
+  // delivered one is passed over. true (file order): every valid record of
+  // every chunk, chunk by chunk in order of their first id, also where a
+  // recovered file or one with several generations of records holds
+  // identifiers out of order. File order is what readers of a channel follow,
+  // with the Seek*Place operations below.
   bool EveryRecord = false;
   // Called for every issue, on the thread calling Next/Refresh. May be empty.
   std::function<void(const TEvtxIssue&)> OnIssue;
@@ -117,13 +128,29 @@ class TEvtxReader {
 
   // Looks at the file again (see the class comment). Throws EEvtxFileError
   // when the path no longer names a readable EVTX file; the reader then keeps
-  // its position and may be refreshed again later.
+  // its position and may be refreshed again later. In file order
+  // (EveryRecord) the position goes back before the first record: call
+  // SeekAfterPlace to go on where reading stopped.
   void Refresh();
 
   // File order (EveryRecord): the file offsets of the chunks that the
   // following Next calls read, in the order they read them. Lets another
   // reader decode those chunks elsewhere (TParallelEvtxReader).
   std::vector<uint64_t> PendingChunks() const;
+
+  // File order (EveryRecord). None of these render records.
+  //
+  // Puts the position right after the record at APlace.FileOffset and returns
+  // true when the file holds a record with APlace.RecordId there; otherwise
+  // returns false with the position before the first record.
+  [[nodiscard]] bool SeekAfterPlace(const TEvtxPlace& APlace);
+  // Puts the position right after the first record whose id is ARecordId;
+  // without one, right before the first record with a greater id; without
+  // one either, after the last record.
+  void SeekPastRecordId(uint64_t ARecordId);
+  // Puts the position after the last record and returns that record's place,
+  // or nothing (position before the first record) when the file holds none.
+  [[nodiscard]] std::optional<TEvtxPlace> SeekEnd();
 
   // EventRecordID of the last delivered record, or the start position (the
   // StartAfterRecordId option or SeekAfter's argument) if none was delivered since.
@@ -146,6 +173,8 @@ class TEvtxReader {
   bool LoadNextChunk();
   // Whether the chunk FOrder[AOrderIndex] holds no record above AFloor.
   bool PassesOver(size_t AOrderIndex, uint64_t AFloor) const;
+  void LoadChunkAt(size_t AOrderIndex);
+  void Rewind();
   void Report(const TEvtxIssue& AIssue, bool AOncePerFile);
   void ReportAll(bool AOncePerFile);
 

@@ -103,9 +103,9 @@ std::string DecodeLine(std::string_view ALine) {
   return xml;
 }
 
-// Calls AOnLine(line) for every whole line of AFd from AOffset on and returns
-// the offset past the last line handed over. AOnLine returns false to stop
-// after that line. A last line without line end counts when it holds a whole
+// Calls AOnLine(line, lineStart) for every whole line of AFd from AOffset on
+// and returns the offset past the last line handed over. AOnLine returns
+// false to stop after that line. A last line without line end counts when it holds a whole
 // event (a file written by hand); otherwise it is still being written.
 template <typename TOnLine>
 uint64_t ForEachLine(int AFd, uint64_t AOffset, TOnLine&& AOnLine) {
@@ -136,7 +136,8 @@ uint64_t ForEachLine(int AFd, uint64_t AOffset, TOnLine&& AOnLine) {
       if (!skipping) pending.append(data.substr(0, newline));
       data.remove_prefix(newline + 1);
       const uint64_t lineEnd = readAt - data.size();
-      const bool keepGoing = skipping || pending.size() > MaxLineBytes || AOnLine(std::string_view(pending));
+      const bool keepGoing =
+          skipping || pending.size() > MaxLineBytes || AOnLine(std::string_view(pending), pendingStart);
       skipping = false;
       pending.clear();
       pendingStart = lineEnd;
@@ -144,7 +145,7 @@ uint64_t ForEachLine(int AFd, uint64_t AOffset, TOnLine&& AOnLine) {
     }
   }
   if (!skipping && !pending.empty() && TrimLine(pending).ends_with("</Event>")) {
-    AOnLine(std::string_view(pending));
+    AOnLine(std::string_view(pending), pendingStart);
     return readAt;
   }
   return pendingStart;
@@ -152,7 +153,7 @@ uint64_t ForEachLine(int AFd, uint64_t AOffset, TOnLine&& AOnLine) {
 
 uint64_t HighestIdIn(int AFd) {
   uint64_t highest = 0;
-  ForEachLine(AFd, 0, [&](std::string_view ALine) {
+  ForEachLine(AFd, 0, [&](std::string_view ALine, uint64_t) {
     if (auto id = RecordIdOf(ALine); id && *id > highest) highest = *id;
     return true;
   });
@@ -163,64 +164,124 @@ class TXmlSource final : public IRecordSource {
  public:
   explicit TXmlSource(std::filesystem::path AFile) : FFile(std::move(AFile)) {}
 
-  size_t ReadAfter(uint64_t AAfterRecordId, size_t AMax, std::vector<TChannelRecord>& ARecords) override {
+  void StartAtOldest() override {
+    FAfter.reset();
+    FPositioned = false;
+  }
+
+  void StartAfter(const TRecordPlace& APlace) override {
+    FAfter = APlace;
+    FPositioned = false;
+  }
+
+  std::optional<TRecordPlace> StartAtEnd() override {
+    FAfter.reset();
+    FPositioned = false;
+    const std::optional<TFd> fd = OpenFile();
+    if (!fd) return std::nullopt;
+    std::optional<TRecordPlace> last;
+    FOffset = ForEachLine(fd->Get(), 0, [&](std::string_view ALine, uint64_t AStart) {
+      if (const auto id = RecordIdOf(ALine)) last = TRecordPlace{*id, AStart};
+      return true;
+    });
+    FAfter = last;
+    NoteFile(fd->Get());
+    FPositioned = true;
+    return FAfter;
+  }
+
+  size_t Read(size_t AMax, std::vector<TChannelRecord>& ARecords) override {
     if (AMax == 0) return 0;
-    const int fd = ::open(FFile.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      if (errno == ENOENT || errno == ENOTDIR) {
-        FOffset = 0;
-        return 0;
-      }
-      throw EChannelError("cannot open XML channel " + FFile.string() + ": " + ErrnoText(errno));
+    const std::optional<TFd> fd = OpenFile();
+    if (!fd) {
+      FPositioned = false;
+      return 0;
     }
-    const TFd owner(fd);
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) throw EChannelError("cannot stat " + FFile.string() + ": " + ErrnoText(errno));
-    if (!StillTheSameFile(fd, info) || AAfterRecordId < FPositionId) {
-      FOffset = 0;
-      FPositionId = 0;
-    }
-    FDevice = info.st_dev;
-    FInode = info.st_ino;
+    if (!FPositioned || !StillTheSameFile(fd->Get())) Position(fd->Get());
     size_t count = 0;
-    FOffset = ForEachLine(fd, FOffset, [&](std::string_view ALine) {
+    FOffset = ForEachLine(fd->Get(), FOffset, [&](std::string_view ALine, uint64_t AStart) {
       const auto id = RecordIdOf(ALine);
       if (!id) return true;
-      if (*id > FPositionId) FPositionId = *id;
-      if (*id <= AAfterRecordId) return true;
       const std::string_view line = TrimLine(ALine);
-      ARecords.push_back({*id, WrittenTimeOf(line), DecodeLine(line)});
+      ARecords.push_back({*id, WrittenTimeOf(line), AStart, DecodeLine(line)});
+      FAfter = ARecords.back().Place();
       return ++count < AMax;
     });
-    // Only ids up to the last one handed over lie before FOffset.
-    if (count > 0) FPositionId = ARecords.back().RecordId;
     return count;
   }
 
-  uint64_t HighestRecordId() override {
+ private:
+  // The file open for reading, or nothing when it does not exist.
+  std::optional<TFd> OpenFile() const {
     const int fd = ::open(FFile.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      if (errno == ENOENT || errno == ENOTDIR) return 0;
-      throw EChannelError("cannot open XML channel " + FFile.string() + ": " + ErrnoText(errno));
-    }
-    const TFd owner(fd);
-    return HighestIdIn(fd);
+    if (fd >= 0) return std::optional<TFd>(std::in_place, fd);
+    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+    throw EChannelError("cannot open XML channel " + FFile.string() + ": " + ErrnoText(errno));
   }
 
- private:
+  struct stat Stat(int AFd) const {
+    struct stat info {};
+    if (::fstat(AFd, &info) != 0) throw EChannelError("cannot stat " + FFile.string() + ": " + ErrnoText(errno));
+    return info;
+  }
+
+  void NoteFile(int AFd) {
+    const struct stat info = Stat(AFd);
+    FDevice = info.st_dev;
+    FInode = info.st_ino;
+  }
+
   // The same file, grown or not: same identity, not shorter than where we
   // stopped, and a line end just before that place.
-  bool StillTheSameFile(int AFd, const struct stat& AInfo) const {
+  bool StillTheSameFile(int AFd) const {
+    const struct stat info = Stat(AFd);
+    if (info.st_dev != FDevice || info.st_ino != FInode) return false;
     if (FOffset == 0) return true;
-    if (AInfo.st_dev != FDevice || AInfo.st_ino != FInode) return false;
-    if (static_cast<uint64_t>(AInfo.st_size) < FOffset) return false;
-    char last = 0;
-    return ::pread(AFd, &last, 1, static_cast<off_t>(FOffset - 1)) == 1 && last == '\n';
+    if (static_cast<uint64_t>(info.st_size) < FOffset) return false;
+    return LineStartsAt(AFd, FOffset);
   }
 
-  std::filesystem::path FFile;
-  uint64_t FOffset = 0;      // start of the first line not read yet
-  uint64_t FPositionId = 0;  // highest id of the lines before FOffset
+  static bool LineStartsAt(int AFd, uint64_t AOffset) {
+    if (AOffset == 0) return true;
+    char last = 0;
+    return ::pread(AFd, &last, 1, static_cast<off_t>(AOffset - 1)) == 1 && last == '\n';
+  }
+
+  // Sets FOffset after FAfter in the file as it is now: after the line at
+  // FAfter's offset when that line still holds FAfter's id, else after the
+  // first line with that id, else at the first line with a greater id.
+  void Position(int AFd) {
+    NoteFile(AFd);
+    FPositioned = true;
+    FOffset = 0;
+    if (!FAfter) return;
+    if (FAfter->Offset && LineStartsAt(AFd, *FAfter->Offset)) {
+      bool found = false;
+      const uint64_t end = ForEachLine(AFd, *FAfter->Offset, [&](std::string_view ALine, uint64_t) {
+        found = RecordIdOf(ALine) == FAfter->RecordId;
+        return false;
+      });
+      if (found) {
+        FOffset = end;
+        return;
+      }
+    }
+    const uint64_t wanted = FAfter->RecordId;
+    std::optional<uint64_t> greater;
+    const uint64_t end = ForEachLine(AFd, 0, [&](std::string_view ALine, uint64_t AStart) {
+      const auto id = RecordIdOf(ALine);
+      if (!id || *id < wanted) return true;
+      if (*id > wanted) greater = AStart;
+      return false;
+    });
+    // ForEachLine stopped past the line with the id, or before the greater one.
+    FOffset = greater.value_or(end);
+  }
+
+  const std::filesystem::path FFile;
+  uint64_t FOffset = 0;                // start of the first line not read yet
+  std::optional<TRecordPlace> FAfter;  // the last record read, or the place to start after
+  bool FPositioned = false;            // FOffset stands after FAfter in the file last looked at
   dev_t FDevice = 0;
   ino_t FInode = 0;
 };

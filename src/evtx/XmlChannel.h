@@ -31,7 +31,12 @@ struct TNewEvent {
 [[nodiscard]] std::string RenderNewEvent(const TNewEvent& AEvent, uint64_t ARecordId);
 
 // An appendable channel file: one rendered event per line, CR and LF inside an
-// event written as "&#13;" and "&#10;". Record ids increase by one per event.
+// event written as "&#13;" and "&#10;". A record's id is its line's own
+// EventRecordID, as the line was written: dumps, queries, bookmarks and
+// readers all see that one. Lines put together from elsewhere may repeat ids
+// or go backwards; readers keep their place by the line, so each line is
+// read once. Appending gives the new event the id after the highest one in
+// the file.
 class TXmlChannel {
  public:
   // Appends AEvent to AFile (created when missing) with the record id after the
@@ -42,9 +47,9 @@ class TXmlChannel {
   static uint64_t Append(const std::filesystem::path& AFile, const TNewEvent& AEvent);
 };
 
-// A record source over an XML channel file. It reads on from where it stopped
-// while the file only grows; a replaced or shrunk file is read again from its
-// start (records at or below the asked id are skipped, so nothing repeats).
+// A record source over an XML channel file, line by line in file order. It
+// reads on from where it stopped while the file only grows; in a replaced or
+// shrunk file it finds the last line read again (see IRecordSource::StartAfter).
 // A line still being written (no line end yet, not a whole event) waits for
 // the next call. Lines that are not an event with an EventRecordID are skipped.
 [[nodiscard]] std::unique_ptr<IRecordSource> OpenXmlSource(const std::filesystem::path& AFile);

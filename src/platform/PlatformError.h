@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "support/Errors.h"
+#include "platform/Errors.h"
 
 namespace zor {
 

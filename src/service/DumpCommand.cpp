@@ -86,12 +86,10 @@ uint64_t DumpXmlFile(const std::filesystem::path& APath, const TRecordFilter& AF
   std::vector<TChannelRecord> records;
   std::string line;
   uint64_t count = 0;
-  uint64_t after = 0;
   while (true) {
     records.clear();
-    if (source->ReadAfter(after, 1000, records) == 0) break;
+    if (source->Read(1000, records) == 0) break;
     for (const TChannelRecord& record : records) {
-      after = record.RecordId;
       if (AFilter && !AFilter(record.Xml)) continue;
       WriteRecord(line, record.Xml);
       ++count;

@@ -33,12 +33,6 @@ bool FileExists(const std::string& APath) {
 }
 
 // Blank means nothing but blanks and control characters (codes up to 32).
-bool IsBlank(const std::string& AValue) {
-  for (char c : AValue)
-    if (static_cast<unsigned char>(c) > 32) return false;
-  return true;
-}
-
 void LogFatalLoadError(const std::exception& AError) {
   TFileLogger::SetFileLogLevel(LOG_FATAL);
   LogFatal(TUtilities::Format("Error loading config file %s: %s", SvcConfigFile().c_str(), AError.what()));
@@ -177,7 +171,7 @@ bool TEventLogManager::LoadEventLogApi() {
 }
 
 void TEventLogManager::StartConfigQuery() {
-  if (IsBlank(FCollector->ConfigServer())) {
+  if (TUtilities::IsBlank(FCollector->ConfigServer())) {
     LogInfo("No Config Server Found In File");
     return;
   }

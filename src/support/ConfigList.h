@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "support/Errors.h"
+#include "platform/Errors.h"
 #include "support/JSONConfig.h"
 #include "support/Json.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "support/CryptoAPI.h"
-#include "support/Errors.h"
+#include "platform/Errors.h"
 #include "support/JSONKeyTable.h"
 #include "support/Json.h"
 

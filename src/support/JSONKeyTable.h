@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/Json.h"
+#include "support/Utilities.h"
 
 namespace zor {
 
@@ -69,7 +70,7 @@ class TJSONKeyTable {
     Add({std::move(AKey), [AField](const TOwner& AOwner) { return TJSONValue(AOwner.*AField); },
          [AField](TOwner& AOwner, const TJSONValue& AValue) { AOwner.*AField = Json::Text(AValue); },
          [AField, ADefault](TOwner& AOwner) { AOwner.*AField = ADefault; }, FieldEqual(AField), {}, {}, {}});
-    return DataWhen([AField](const TOwner& AOwner) { return !IsBlank(AOwner.*AField); });
+    return DataWhen([AField](const TOwner& AOwner) { return !TUtilities::IsBlank(AOwner.*AField); });
   }
   // The same through a getter and a setter (callables or member functions).
   template <class TGet, class TSet>
@@ -199,12 +200,6 @@ class TJSONKeyTable {
 
   // Blank: nothing left after removing every leading and trailing character
   // whose code is 32 or less.
-  [[nodiscard]] static bool IsBlank(std::string_view AText) {
-    for (const char c : AText) {
-      if (static_cast<unsigned char>(c) > 32) return false;
-    }
-    return true;
-  }
 
  private:
   TJSONKeyTable& Add(TEntry&& AEntry) {

@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/Errors.h"
+#include "platform/Errors.h"
 
 // The one JSON layer of the system.
 //

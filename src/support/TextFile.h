@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "support/Errors.h"
+#include "platform/Errors.h"
 
 // Whole-file text reading and writing for the service's own small files (the
 // configuration file, the unique identifier file). Stateless; safe from any

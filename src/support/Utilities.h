@@ -5,9 +5,10 @@
 #include <istream>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "support/Errors.h"
+#include "platform/Errors.h"
 
 // Static helpers of the whole system: date-time and text conversions, and the
 // identity of the machine and the account the process runs under.
@@ -153,6 +154,14 @@ class TUtilities {
 
   // printf into a std::string.
   [[nodiscard]] static std::string Format(const char* AFormat, ...) __attribute__((format(printf, 1, 2)));
+
+  // True when AText holds nothing but characters up to the blank (control
+  // characters and blanks): what Trim would leave empty.
+  [[nodiscard]] static bool IsBlank(std::string_view AText) {
+    for (const char c : AText)
+      if (static_cast<unsigned char>(c) > ' ') return false;
+    return true;
+  }
 
   // UTF-8 to UTF-16 code units and back. Malformed input becomes U+FFFD.
   [[nodiscard]] static std::u16string Utf8ToUtf16(const std::string& AValue);

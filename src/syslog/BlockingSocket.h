@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "support/Errors.h"
+#include "platform/Errors.h"
 
 // The client socket a syslog sender talks to its receiver through. One sender
 // thread creates, uses and destroys each socket object; nothing in it is shared,

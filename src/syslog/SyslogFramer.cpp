@@ -1,4 +1,5 @@
 #include "syslog/SyslogFramer.h"
+#include "support/Utilities.h"
 
 #include <cstdint>
 #include <cstring>
@@ -7,12 +8,6 @@
 namespace zor {
 
 namespace {
-
-bool IsBlank(std::string_view AText) {
-  for (const char c : AText)
-    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') return false;
-  return true;
-}
 
 bool IsContinuation(unsigned char AByte) { return (AByte & 0xC0) == 0x80; }
 
@@ -32,7 +27,7 @@ size_t AsciiRun(std::string_view AText) {
 }
 
 std::string ForwardPrefix(const TSyslogFramer::TOptions& AOptions) {
-  if (IsBlank(AOptions.ForwardHeader)) return {};
+  if (TUtilities::IsBlank(AOptions.ForwardHeader)) return {};
   std::string prefix;
   TSyslogFramer::AppendSingleByte(prefix, AOptions.ForwardHeader);
   prefix += ' ';

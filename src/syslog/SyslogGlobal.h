@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "support/Errors.h"
+#include "platform/Errors.h"
 
 // The vocabulary every syslog component shares: facilities and severities
 // (ordinal = RFC 3164/5424 code) with their display words, the PRI range, the

@@ -29,9 +29,10 @@ std::string LineOf(uint64_t ARecordId, const std::string& AValue = "v") {
   return line + "\n";
 }
 
-std::vector<uint64_t> ReadIds(IRecordSource& ASource, uint64_t AAfter = 0, size_t AMax = 1000) {
+// The ids of the next records (at most AMax) from where ASource stands.
+std::vector<uint64_t> ReadIds(IRecordSource& ASource, size_t AMax = 1000) {
   std::vector<TChannelRecord> records;
-  ASource.ReadAfter(AAfter, AMax, records);
+  ASource.Read(AMax, records);
   std::vector<uint64_t> ids;
   for (const TChannelRecord& record : records) ids.push_back(record.RecordId);
   return ids;
@@ -135,12 +136,12 @@ TEST(ChannelStoreTest, ConcurrentWritersGetDistinctIdsAndWholeLines) {
   EXPECT_EQ(lines, 100u);
   const auto source = OpenXmlSource(file);
   std::vector<TChannelRecord> records;
-  ASSERT_EQ(source->ReadAfter(0, 1000, records), 100u);
+  ASSERT_EQ(source->Read(1000, records), 100u);
   for (size_t i = 0; i < records.size(); ++i) {
     EXPECT_EQ(records[i].RecordId, i + 1);
     EXPECT_NE(records[i].Xml.find("x\r\ny"), std::string::npos);
   }
-  EXPECT_EQ(source->HighestRecordId(), 100u);
+  EXPECT_EQ(source->StartAtEnd(), records.back().Place());
 }
 
 TEST(ChannelStoreTest, XmlSourceFollowsGrowthReplacementAndDamage) {
@@ -150,33 +151,83 @@ TEST(ChannelStoreTest, XmlSourceFollowsGrowthReplacementAndDamage) {
   EXPECT_TRUE(ReadIds(*source).empty());  // missing file: no records
 
   WriteText(file, LineOf(1) + LineOf(2) + LineOf(3));
-  EXPECT_EQ(ReadIds(*source, 0, 2), (std::vector<uint64_t>{1, 2}));
-  EXPECT_EQ(ReadIds(*source, 2), (std::vector<uint64_t>{3}));
+  EXPECT_EQ(ReadIds(*source, 2), (std::vector<uint64_t>{1, 2}));
+  EXPECT_EQ(ReadIds(*source), (std::vector<uint64_t>{3}));
 
   // A line still being written waits until its line end comes.
   const std::string fourth = LineOf(4);
   WriteText(file, fourth.substr(0, 50), true);
-  EXPECT_TRUE(ReadIds(*source, 3).empty());
+  EXPECT_TRUE(ReadIds(*source).empty());
   WriteText(file, fourth.substr(50), true);
-  EXPECT_EQ(ReadIds(*source, 3), (std::vector<uint64_t>{4}));
+  EXPECT_EQ(ReadIds(*source), (std::vector<uint64_t>{4}));
 
   // Damage: a blank line, a line that is no event, an over-long line; reading goes on after them.
   WriteText(file, "\n<garbage/>\n" + std::string(17 * 1024 * 1024, 'z') + "\n" + LineOf(5), true);
-  EXPECT_EQ(ReadIds(*source, 4), (std::vector<uint64_t>{5}));
+  EXPECT_EQ(ReadIds(*source), (std::vector<uint64_t>{5}));
 
-  // Replaced by a shorter file with later ids (a wrapped log): read from its start.
+  // Replaced by a shorter file with later ids (a wrapped log): read on at the oldest record after 5.
   WriteText(dir / "new.xml", LineOf(7) + LineOf(8));
   std::filesystem::rename(dir / "new.xml", file);
-  EXPECT_EQ(ReadIds(*source, 5), (std::vector<uint64_t>{7, 8}));
+  EXPECT_EQ(ReadIds(*source), (std::vector<uint64_t>{7, 8}));
+
+  // Replaced by a longer copy of itself: only the new line.
+  WriteText(dir / "new.xml", LineOf(7) + LineOf(8) + LineOf(8, "again"));
+  std::filesystem::rename(dir / "new.xml", file);
+  EXPECT_EQ(ReadIds(*source), (std::vector<uint64_t>{8}));
 
   // Written by hand: CRLF line ends and no line end after the last event.
   WriteText(file, LineOf(9).insert(LineOf(9).size() - 1, "\r") + LineOf(10).substr(0, LineOf(10).size() - 1));
-  EXPECT_EQ(ReadIds(*source, 8), (std::vector<uint64_t>{9, 10}));
+  EXPECT_EQ(ReadIds(*source), (std::vector<uint64_t>{9, 10}));
   // A writer appending after such a file does not glue its line to the last one.
   TNewEvent event;
   event.Provider = "P";
   EXPECT_EQ(TXmlChannel::Append(file, event), 11u);
-  EXPECT_EQ(ReadIds(*source, 10), (std::vector<uint64_t>{11}));
+  EXPECT_EQ(ReadIds(*source), (std::vector<uint64_t>{11}));
+}
+
+// Lines put together from several places: ids repeat and go backwards. Every
+// line is read once in file order, and a place is found again by its offset,
+// or by its id alone (a bookmark without offset) as the first line with it.
+TEST(ChannelStoreTest, XmlSourceKeepsItsPlaceWhateverTheIds) {
+  test::TempDir dir;
+  const auto file = dir / "Forwarded.xml";
+  const std::vector<uint64_t> ids = {5, 3, 5, 9, 1, 5, 2};
+  std::string text;
+  std::vector<uint64_t> offsets;
+  for (uint64_t id : ids) {
+    offsets.push_back(text.size());
+    text += LineOf(id);
+  }
+  WriteText(file, text);
+
+  const auto source = OpenXmlSource(file);
+  EXPECT_EQ(ReadIds(*source, 3), (std::vector<uint64_t>{5, 3, 5}));
+  EXPECT_EQ(ReadIds(*source), (std::vector<uint64_t>{9, 1, 5, 2}));
+  EXPECT_TRUE(ReadIds(*source).empty());
+
+  struct TCase {
+    const char* Name;
+    TRecordPlace After;
+    std::vector<uint64_t> Expected;
+  };
+  const TCase cases[] = {
+      {"the second 5 at its place", {5, offsets[2]}, {9, 1, 5, 2}},
+      {"the last 5 at its place", {5, offsets[5]}, {2}},
+      {"5 without offset: the first 5", {5, std::nullopt}, {3, 5, 9, 1, 5, 2}},
+      {"an offset that holds another id: by id", {1, offsets[2]}, {5, 3, 5, 9, 1, 5, 2}},
+      {"an id no line has: at the first greater", {8, std::nullopt}, {9, 1, 5, 2}},
+      {"beyond every id", {10, std::nullopt}, {}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    source->StartAfter(c.After);
+    EXPECT_EQ(ReadIds(*source), c.Expected);
+  }
+  source->StartAtOldest();
+  EXPECT_EQ(ReadIds(*source).size(), ids.size());
+  EXPECT_EQ(source->StartAtEnd(), (TRecordPlace{2, offsets.back()}));
+  WriteText(file, LineOf(5), true);
+  EXPECT_EQ(ReadIds(*source), (std::vector<uint64_t>{5}));
 }
 
 }  // namespace

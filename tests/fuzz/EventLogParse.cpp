@@ -8,7 +8,7 @@
 #include "beats/WinLogBeat.h"
 #include "collection/EventLog.h"
 #include "config/CollectionInterface.h"
-#include "support/Errors.h"
+#include "platform/Errors.h"
 #include "syslog/BaseSysLogMessage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* AData, size_t ASize) {

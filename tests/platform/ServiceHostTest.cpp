@@ -11,7 +11,7 @@
 
 #include "platform/ControlWindow.h"
 #include "platform/ThreadId.h"
-#include "support/Errors.h"
+#include "platform/Errors.h"
 
 namespace zor {
 namespace {

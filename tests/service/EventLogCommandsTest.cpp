@@ -1,6 +1,7 @@
 // The channels, write-event and dump commands, run as the program.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -91,6 +92,41 @@ TEST_F(EventLogCommandsTest, DumpsFilesAndChannelsOfEitherKind) {
       << err;
   EXPECT_EQ(out, "");
   EXPECT_EQ(err, "0 records\n");
+}
+
+// An XML channel put together from elsewhere: the ids of its lines repeat and
+// go backwards. A record's id is its line's own: dump shows every line as it
+// stands, a query on EventRecordID sees that id, and write-event gives the
+// next event the id after the highest.
+TEST_F(EventLogCommandsTest, XmlChannelRecordIdsAreTheLinesOwn) {
+  std::filesystem::create_directories(FRoot);
+  std::string text;
+  int line = 0;
+  for (const int id : {3, 1, 3, 2, 9, 1})
+    text += "<Event xmlns='http://schemas.microsoft.com/win/2004/08/events/event'><System><Provider Name='P'/>"
+            "<EventID>1</EventID><EventRecordID>" +
+            std::to_string(id) + "</EventRecordID></System><EventData><Data>" + std::to_string(line++) +
+            "</Data></EventData></Event>\n";
+  {
+    std::ofstream out(FRoot / "Mixed.xml", std::ios::binary);
+    out << text;
+  }
+  std::string out;
+  std::string err;
+  ASSERT_EQ(Run({"dump", "Mixed"}, &out, &err), 0) << err;
+  EXPECT_EQ(err, "6 records\n");
+  EXPECT_EQ(out, text);
+
+  ASSERT_EQ(Run({"dump", "Mixed", "--query", "*[System[EventRecordID=3]]"}, &out, &err), 0) << err;
+  EXPECT_EQ(err, "2 records\n");
+  const std::vector<std::string> all = Lines(text);
+  EXPECT_EQ(Lines(out), (std::vector<std::string>{all[0], all[2]}));
+
+  ASSERT_EQ(Run({"write-event", "--channel", "Mixed", "--provider", "P", "--id", "5"}, &out, &err), 0) << err;
+  ASSERT_EQ(Run({"dump", "Mixed"}, &out, &err), 0) << err;
+  EXPECT_EQ(err, "7 records\n");
+  ASSERT_EQ(Lines(out).size(), 7u);
+  EXPECT_NE(Lines(out).back().find("<EventRecordID>10</EventRecordID>"), std::string::npos);
 }
 
 TEST_F(EventLogCommandsTest, FailuresAreReportedWithNonZeroStatus) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "evtx/ChannelStore.h"
+#include "platform/DirectoryWatch.h"
 
 namespace zor {
 
@@ -33,8 +34,9 @@ class TChannelWatcher {
     std::chrono::milliseconds SafetyInterval{5000};
   };
 
-  // Throws EPlatformError-like EZorError when the stop descriptor or thread
-  // cannot be created; an inotify failure only falls back to polling.
+  // Throws EPlatformError when the stop descriptor cannot be created (and
+  // std::system_error when the thread cannot); an inotify failure only falls
+  // back to polling.
   TChannelWatcher(TChannelStore AStore, std::vector<std::string> AChannels, std::function<void()> AOnChange,
                   TOptions AOptions);
   TChannelWatcher(TChannelStore AStore, std::vector<std::string> AChannels, std::function<void()> AOnChange)
@@ -63,15 +65,14 @@ class TChannelWatcher {
   void AddWatches();
   bool NameMatches(const std::string& ADirectory, const std::string& AName) const;
   bool CompareSignatures();
-  void HandleInotify();
+  void HandleNotices();
 
   const TChannelStore FStore;
   const std::function<void()> FOnChange;
   const TOptions FOptions;
   std::vector<TTarget> FTargets;        // thread-owned after construction
   std::vector<TDirectory> FDirectories;  // thread-owned after construction
-  int FInotify = -1;
-  int FStop = -1;  // eventfd: readable once the destructor asks the thread to leave
+  TDirectoryWatch FWatch;  // the destructor stops it, which ends the thread
   std::atomic<bool> FAllWatched{false};
   std::thread FThread;
 };

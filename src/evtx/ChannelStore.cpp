@@ -88,19 +88,9 @@ class TChannelSource final : public IRecordSource {
 // end of what it holds, the file is looked at again once per call, and
 // reading goes on after the last record read: found at its place, or by its
 // id when the file was replaced or wrapped over it.
-class TEvtxSource final : public IRecordSource {
+class TEvtxSource final : public TFileRecordSource {
  public:
   explicit TEvtxSource(std::filesystem::path AFile) : FFile(std::move(AFile)) {}
-
-  void StartAtOldest() override {
-    FAfter.reset();
-    FPositioned = false;
-  }
-
-  void StartAfter(const TRecordPlace& APlace) override {
-    FAfter = APlace;
-    FPositioned = false;
-  }
 
   std::optional<TRecordPlace> StartAtEnd() override {
     FAfter.reset();
@@ -187,8 +177,6 @@ class TEvtxSource final : public IRecordSource {
 
   const std::filesystem::path FFile;
   std::unique_ptr<TEvtxReader> FReader;
-  std::optional<TRecordPlace> FAfter;  // the last record read, or the place to start after
-  bool FPositioned = false;            // the reader stands after FAfter (or at the start without it)
 };
 
 }  // namespace

@@ -69,6 +69,23 @@ class IRecordSource {
   virtual size_t Read(size_t AMax, std::vector<TChannelRecord>& ARecords) = 0;
 };
 
+// Base of the sources over one file: keeps where the next Read goes on.
+class TFileRecordSource : public IRecordSource {
+ public:
+  void StartAtOldest() final {
+    FAfter.reset();
+    FPositioned = false;
+  }
+  void StartAfter(const TRecordPlace& APlace) final {
+    FAfter = APlace;
+    FPositioned = false;
+  }
+
+ protected:
+  std::optional<TRecordPlace> FAfter;  // the last record read, or the place to start after
+  bool FPositioned = false;            // the file's reader stands after FAfter (at the start without it)
+};
+
 // The event log root: a folder laid out like Windows' log folder. Channel C is
 // the file C.evtx (read only) or C.xml (appendable, one rendered event per
 // line), with every "/" of the name written "%4"; file names match without

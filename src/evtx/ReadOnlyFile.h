@@ -2,17 +2,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "platform/File.h"
 
 namespace zor {
 
-// A file opened read-only, closed when the object goes. Reads are positioned
-// (pread), so nothing is cached here and the file may grow while open.
+// A file opened read-only (TFile), closed when the object goes. Reads are
+// positioned, so nothing is cached here and the file may grow while open.
 // Throws EEvtxFileError on any failure. Not thread-safe.
 class TReadOnlyFile {
  public:
   TReadOnlyFile() = default;
-  ~TReadOnlyFile() { Close(); }
   TReadOnlyFile(const TReadOnlyFile&) = delete;
   TReadOnlyFile& operator=(const TReadOnlyFile&) = delete;
 
@@ -20,7 +22,7 @@ class TReadOnlyFile {
   // unreadable or not a regular file.
   void Open(const std::string& APath);
   void Close();
-  bool IsOpen() const { return FFd >= 0; }
+  bool IsOpen() const { return FFile.has_value(); }
 
   // Current size of the open file.
   uint64_t Size() const;
@@ -28,7 +30,7 @@ class TReadOnlyFile {
   size_t ReadAt(uint8_t* ABuffer, size_t ASize, uint64_t AOffset) const;
 
  private:
-  int FFd = -1;
+  std::optional<TFile> FFile;
   std::string FPath;
 };
 

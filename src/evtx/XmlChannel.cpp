@@ -1,12 +1,5 @@
 #include "evtx/XmlChannel.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -14,6 +7,7 @@
 #include "evtx/EvtxReader.h"
 #include "evtx/OutBuffer.h"
 #include "evtx/ValueFormat.h"
+#include "platform/File.h"
 
 namespace zor {
 
@@ -22,23 +16,6 @@ namespace {
 // A line longer than this is not an event we wrote; it is skipped.
 constexpr size_t MaxLineBytes = 16 * 1024 * 1024;
 constexpr size_t BlockBytes = 64 * 1024;
-
-std::string ErrnoText(int AErrno) { return std::strerror(AErrno); }
-
-// Owns one open descriptor.
-class TFd {
- public:
-  explicit TFd(int AFd) : FFd(AFd) {}
-  ~TFd() {
-    if (FFd >= 0) ::close(FFd);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return FFd; }
-
- private:
-  int FFd;
-};
 
 std::optional<uint64_t> RecordIdOf(std::string_view ALine) {
   constexpr std::string_view Tag = "<EventRecordID>";
@@ -103,23 +80,19 @@ std::string DecodeLine(std::string_view ALine) {
   return xml;
 }
 
-// Calls AOnLine(line, lineStart) for every whole line of AFd from AOffset on
+// Calls AOnLine(line, lineStart) for every whole line of AFile from AOffset on
 // and returns the offset past the last line handed over. AOnLine returns
 // false to stop after that line. A last line without line end counts when it holds a whole
 // event (a file written by hand); otherwise it is still being written.
 template <typename TOnLine>
-uint64_t ForEachLine(int AFd, uint64_t AOffset, TOnLine&& AOnLine) {
+uint64_t ForEachLine(const TFile& AFile, uint64_t AOffset, TOnLine&& AOnLine) {
   std::string pending;
   uint64_t pendingStart = AOffset;
   uint64_t readAt = AOffset;
   bool skipping = false;  // inside an over-long line
   char block[BlockBytes];
   while (true) {
-    const ssize_t got = ::pread(AFd, block, sizeof block, static_cast<off_t>(readAt));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      throw EChannelError("cannot read XML channel: " + ErrnoText(errno));
-    }
+    const size_t got = AFile.ReadAt(block, sizeof block, readAt);
     if (got == 0) break;
     readAt += static_cast<uint64_t>(got);
     std::string_view data(block, static_cast<size_t>(got));
@@ -151,113 +124,98 @@ uint64_t ForEachLine(int AFd, uint64_t AOffset, TOnLine&& AOnLine) {
   return pendingStart;
 }
 
-uint64_t HighestIdIn(int AFd) {
+// Runs AWork, turning the failure of a file operation into a channel error.
+template <typename TWork>
+auto AsChannelError(TWork&& AWork) {
+  try {
+    return AWork();
+  } catch (const EPlatformError& e) {
+    throw EChannelError(std::string("XML channel: ") + e.what());
+  }
+}
+
+uint64_t HighestIdIn(const TFile& AFile) {
   uint64_t highest = 0;
-  ForEachLine(AFd, 0, [&](std::string_view ALine, uint64_t) {
+  ForEachLine(AFile, 0, [&](std::string_view ALine, uint64_t) {
     if (auto id = RecordIdOf(ALine); id && *id > highest) highest = *id;
     return true;
   });
   return highest;
 }
 
-class TXmlSource final : public IRecordSource {
+class TXmlSource final : public TFileRecordSource {
  public:
   explicit TXmlSource(std::filesystem::path AFile) : FFile(std::move(AFile)) {}
 
-  void StartAtOldest() override {
-    FAfter.reset();
-    FPositioned = false;
-  }
-
-  void StartAfter(const TRecordPlace& APlace) override {
-    FAfter = APlace;
-    FPositioned = false;
-  }
-
   std::optional<TRecordPlace> StartAtEnd() override {
-    FAfter.reset();
-    FPositioned = false;
-    const std::optional<TFd> fd = OpenFile();
-    if (!fd) return std::nullopt;
-    std::optional<TRecordPlace> last;
-    FOffset = ForEachLine(fd->Get(), 0, [&](std::string_view ALine, uint64_t AStart) {
-      if (const auto id = RecordIdOf(ALine)) last = TRecordPlace{*id, AStart};
-      return true;
+    return AsChannelError([&]() -> std::optional<TRecordPlace> {
+      FAfter.reset();
+      FPositioned = false;
+      const std::optional<TFile> file = OpenFile();
+      if (!file) return std::nullopt;
+      std::optional<TRecordPlace> last;
+      FOffset = ForEachLine(*file, 0, [&](std::string_view ALine, uint64_t AStart) {
+        if (const auto id = RecordIdOf(ALine)) last = TRecordPlace{*id, AStart};
+        return true;
+      });
+      FAfter = last;
+      FIdentity = file->Identity();
+      FPositioned = true;
+      return FAfter;
     });
-    FAfter = last;
-    NoteFile(fd->Get());
-    FPositioned = true;
-    return FAfter;
   }
 
   size_t Read(size_t AMax, std::vector<TChannelRecord>& ARecords) override {
-    if (AMax == 0) return 0;
-    const std::optional<TFd> fd = OpenFile();
-    if (!fd) {
-      FPositioned = false;
-      return 0;
-    }
-    if (!FPositioned || !StillTheSameFile(fd->Get())) Position(fd->Get());
-    size_t count = 0;
-    FOffset = ForEachLine(fd->Get(), FOffset, [&](std::string_view ALine, uint64_t AStart) {
-      const auto id = RecordIdOf(ALine);
-      if (!id) return true;
-      const std::string_view line = TrimLine(ALine);
-      ARecords.push_back({*id, WrittenTimeOf(line), AStart, DecodeLine(line)});
-      FAfter = ARecords.back().Place();
-      return ++count < AMax;
+    return AsChannelError([&]() -> size_t {
+      if (AMax == 0) return 0;
+      const std::optional<TFile> file = OpenFile();
+      if (!file) {
+        FPositioned = false;
+        return 0;
+      }
+      if (!FPositioned || !StillTheSameFile(*file)) Position(*file);
+      size_t count = 0;
+      FOffset = ForEachLine(*file, FOffset, [&](std::string_view ALine, uint64_t AStart) {
+        const auto id = RecordIdOf(ALine);
+        if (!id) return true;
+        const std::string_view line = TrimLine(ALine);
+        ARecords.push_back({*id, WrittenTimeOf(line), AStart, DecodeLine(line)});
+        FAfter = ARecords.back().Place();
+        return ++count < AMax;
+      });
+      return count;
     });
-    return count;
   }
 
  private:
   // The file open for reading, or nothing when it does not exist.
-  std::optional<TFd> OpenFile() const {
-    const int fd = ::open(FFile.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) return std::optional<TFd>(std::in_place, fd);
-    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
-    throw EChannelError("cannot open XML channel " + FFile.string() + ": " + ErrnoText(errno));
-  }
-
-  struct stat Stat(int AFd) const {
-    struct stat info {};
-    if (::fstat(AFd, &info) != 0) throw EChannelError("cannot stat " + FFile.string() + ": " + ErrnoText(errno));
-    return info;
-  }
-
-  void NoteFile(int AFd) {
-    const struct stat info = Stat(AFd);
-    FDevice = info.st_dev;
-    FInode = info.st_ino;
-  }
+  std::optional<TFile> OpenFile() const { return TFile::OpenIfExists(FFile.string()); }
 
   // The same file, grown or not: same identity, not shorter than where we
   // stopped, and a line end just before that place.
-  bool StillTheSameFile(int AFd) const {
-    const struct stat info = Stat(AFd);
-    if (info.st_dev != FDevice || info.st_ino != FInode) return false;
-    if (FOffset == 0) return true;
-    if (static_cast<uint64_t>(info.st_size) < FOffset) return false;
-    return LineStartsAt(AFd, FOffset);
+  bool StillTheSameFile(const TFile& AFile) const {
+    const TFileIdentity identity = AFile.Identity();
+    if (!identity.SameFile(FIdentity)) return false;
+    return identity.Size >= FOffset && LineStartsAt(AFile, FOffset);
   }
 
-  static bool LineStartsAt(int AFd, uint64_t AOffset) {
+  static bool LineStartsAt(const TFile& AFile, uint64_t AOffset) {
     if (AOffset == 0) return true;
     char last = 0;
-    return ::pread(AFd, &last, 1, static_cast<off_t>(AOffset - 1)) == 1 && last == '\n';
+    return AFile.ReadAt(&last, 1, AOffset - 1) == 1 && last == '\n';
   }
 
   // Sets FOffset after FAfter in the file as it is now: after the line at
   // FAfter's offset when that line still holds FAfter's id, else after the
   // first line with that id, else at the first line with a greater id.
-  void Position(int AFd) {
-    NoteFile(AFd);
+  void Position(const TFile& AFile) {
+    FIdentity = AFile.Identity();
     FPositioned = true;
     FOffset = 0;
     if (!FAfter) return;
-    if (FAfter->Offset && LineStartsAt(AFd, *FAfter->Offset)) {
+    if (FAfter->Offset && LineStartsAt(AFile, *FAfter->Offset)) {
       bool found = false;
-      const uint64_t end = ForEachLine(AFd, *FAfter->Offset, [&](std::string_view ALine, uint64_t) {
+      const uint64_t end = ForEachLine(AFile, *FAfter->Offset, [&](std::string_view ALine, uint64_t) {
         found = RecordIdOf(ALine) == FAfter->RecordId;
         return false;
       });
@@ -268,7 +226,7 @@ class TXmlSource final : public IRecordSource {
     }
     const uint64_t wanted = FAfter->RecordId;
     std::optional<uint64_t> greater;
-    const uint64_t end = ForEachLine(AFd, 0, [&](std::string_view ALine, uint64_t AStart) {
+    const uint64_t end = ForEachLine(AFile, 0, [&](std::string_view ALine, uint64_t AStart) {
       const auto id = RecordIdOf(ALine);
       if (!id || *id < wanted) return true;
       if (*id > wanted) greater = AStart;
@@ -280,10 +238,7 @@ class TXmlSource final : public IRecordSource {
 
   const std::filesystem::path FFile;
   uint64_t FOffset = 0;                // start of the first line not read yet
-  std::optional<TRecordPlace> FAfter;  // the last record read, or the place to start after
-  bool FPositioned = false;            // FOffset stands after FAfter in the file last looked at
-  dev_t FDevice = 0;
-  ino_t FInode = 0;
+  TFileIdentity FIdentity;  // of the file FOffset was taken in
 };
 
 void AppendEscaped(std::string& AOut, std::string_view AText, bool AAttribute) {
@@ -296,17 +251,6 @@ void AppendEscaped(std::string& AOut, std::string_view AText, bool AAttribute) {
       case '"': AAttribute ? AOut += "&quot;" : AOut += c; break;
       default: AOut += c;
     }
-  }
-}
-
-void WriteAll(int AFd, std::string_view AData, const std::filesystem::path& AFile) {
-  while (!AData.empty()) {
-    const ssize_t written = ::write(AFd, AData.data(), AData.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      throw EChannelError("cannot append to " + AFile.string() + ": " + ErrnoText(errno));
-    }
-    AData.remove_prefix(static_cast<size_t>(written));
   }
 }
 
@@ -347,26 +291,22 @@ std::string RenderNewEvent(const TNewEvent& AEvent, uint64_t ARecordId) {
 }
 
 uint64_t TXmlChannel::Append(const std::filesystem::path& AFile, const TNewEvent& AEvent) {
-  const int fd = ::open(AFile.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  if (fd < 0) throw EChannelError("cannot open XML channel " + AFile.string() + ": " + ErrnoText(errno));
-  const TFd owner(fd);
-  while (::flock(fd, LOCK_EX) != 0) {
-    if (errno != EINTR) throw EChannelError("cannot lock " + AFile.string() + ": " + ErrnoText(errno));
-  }
-  // The lock goes with the descriptor.
-  const uint64_t recordId = HighestIdIn(fd) + 1;
-  std::string line;
-  struct stat info {};
-  if (::fstat(fd, &info) != 0) throw EChannelError("cannot stat " + AFile.string() + ": " + ErrnoText(errno));
-  if (info.st_size > 0) {
-    // A torn last line (a writer that died) must not swallow this event.
-    char last = 0;
-    if (::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n') line.push_back('\n');
-  }
-  AppendOneLine(line, RenderNewEvent(AEvent, recordId));
-  line.push_back('\n');
-  WriteAll(fd, line, AFile);
-  return recordId;
+  return AsChannelError([&] {
+    const TFile file(AFile.string(), TFile::TMode::fmAppendCreate);
+    file.LockExclusive();  // released when the file closes
+    const uint64_t recordId = HighestIdIn(file) + 1;
+    std::string line;
+    const uint64_t size = file.Identity().Size;
+    if (size > 0) {
+      // A torn last line (a writer that died) must not swallow this event.
+      char last = 0;
+      if (file.ReadAt(&last, 1, size - 1) == 1 && last != '\n') line.push_back('\n');
+    }
+    AppendOneLine(line, RenderNewEvent(AEvent, recordId));
+    line.push_back('\n');
+    file.Append(line);
+    return recordId;
+  });
 }
 
 std::unique_ptr<IRecordSource> OpenXmlSource(const std::filesystem::path& AFile) {

@@ -1,15 +1,7 @@
 // Identity operations of TUtilities: the account and machine the process runs
 // on, folders, file times, security identifiers, reverse name lookup and the
 // per-form settings file.
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <malloc.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <pwd.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -18,9 +10,12 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "platform/File.h"
+#include "platform/HostIdentity.h"
 #include "platform/ServicePaths.h"
 #include "support/Utilities.h"
 
@@ -127,20 +122,10 @@ std::string StripTrailingSlash(std::string AValue) {
   return AValue;
 }
 
-std::string HostName() {
-  char buffer[HOST_NAME_MAX + 1] = {};
-  if (gethostname(buffer, sizeof buffer - 1) != 0) return std::string();
-  return buffer;
-}
-
 std::string HomeDir() {
   std::string home = Environment("HOME");
   if (!home.empty()) return StripTrailingSlash(home);
-  struct passwd entry {};
-  struct passwd* found = nullptr;
-  char buffer[4096];
-  if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr && found->pw_dir != nullptr)
-    return StripTrailingSlash(found->pw_dir);
+  if (const std::optional<std::string> fromAccount = THostIdentity::UserHome()) return StripTrailingSlash(*fromAccount);
   return "/";
 }
 
@@ -207,50 +192,38 @@ bool WriteFormKey(const std::string& AFormName, const std::string& AValueName, n
 }  // namespace
 
 std::string TUtilities::GetLoggedInUserName() {
-  struct passwd entry {};
-  struct passwd* found = nullptr;
-  char buffer[4096];
-  const uid_t uid = geteuid();
-  const int error = getpwuid_r(uid, &entry, buffer, sizeof buffer, &found);
-  if (error != 0)
-    throw EOSError(Format("User lookup failed with error code %d: %s", error, std::strerror(error)));
-  if (found == nullptr || found->pw_name == nullptr)
-    throw EOSError(Format("User id %u has no account name", static_cast<unsigned>(uid)));
-  return found->pw_name;
+  int error = 0;
+  const std::optional<std::string> name = THostIdentity::UserName(error);
+  if (name) return *name;
+  if (error != 0) throw EOSError(Format("User lookup failed with error code %d: %s", error, std::strerror(error)));
+  throw EOSError(Format("User id %u has no account name", static_cast<unsigned>(THostIdentity::UserId())));
 }
 
 std::string TUtilities::GetLoggedInDomain() {
   // Local accounts belong to the machine, as a workstation's accounts belong
   // to the computer's own domain.
   (void)GetLoggedInUserName();
-  const std::string machine = GetLocalMachineName();
+  int error = 0;
+  const std::optional<std::string> host = THostIdentity::HostName(error);
+  const std::string machine = host ? host->substr(0, host->find('.')) : std::string();
   if (machine.empty())
-    throw EOSError(Format("gethostname failed with error code %d: %s", errno, std::strerror(errno)));
+    throw EOSError(Format("gethostname failed with error code %d: %s", error, std::strerror(error)));
   return machine;
 }
 
 std::string TUtilities::GetLocalMachineName() {
-  const std::string host = HostName();
+  int error = 0;
+  const std::string host = THostIdentity::HostName(error).value_or(std::string());
   return host.substr(0, host.find('.'));
 }
 
 std::string TUtilities::GetFQDN() {
-  char buffer[HOST_NAME_MAX + 1] = {};
-  if (gethostname(buffer, sizeof buffer - 1) != 0)
-    throw EOSError(Format("GetComputerNameEx failed with error code %d: %s", errno, std::strerror(errno)));
-  const std::string host = buffer;
-  if (host.find('.') != std::string::npos) return host;
-  struct addrinfo hints {};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_flags = AI_CANONNAME;
-  struct addrinfo* info = nullptr;
-  std::string result = host;
-  if (getaddrinfo(host.c_str(), nullptr, &hints, &info) == 0) {
-    if (info != nullptr && info->ai_canonname != nullptr && std::strchr(info->ai_canonname, '.') != nullptr)
-      result = info->ai_canonname;
-    freeaddrinfo(info);
-  }
-  return result;
+  int error = 0;
+  const std::optional<std::string> host = THostIdentity::HostName(error);
+  if (!host) throw EOSError(Format("GetComputerNameEx failed with error code %d: %s", error, std::strerror(error)));
+  if (host->find('.') != std::string::npos) return *host;
+  const std::optional<std::string> canonical = THostIdentity::CanonicalName(*host);
+  return canonical && canonical->find('.') != std::string::npos ? *canonical : *host;
 }
 
 std::string TUtilities::ProgramFileName() { return ServicePaths().ProgramFile; }
@@ -259,10 +232,9 @@ bool TUtilities::GetVersionInfo(const std::string& AFileName, int32_t& AMajor, i
                                 int32_t& ABuild) {
   AMajor = AMinor = ARelease = ABuild = 0;
   // Only this program carries a version: it is compiled in.
-  struct stat file {};
-  struct stat self {};
-  if (stat(AFileName.c_str(), &file) != 0 || stat("/proc/self/exe", &self) != 0) return false;
-  if (file.st_dev != self.st_dev || file.st_ino != self.st_ino) return false;
+  const std::optional<TFileIdentity> file = TFile::IdentityOf(AFileName);
+  const std::optional<TFileIdentity> self = TFile::IdentityOf("/proc/self/exe");
+  if (!file || !self || !file->SameFile(*self)) return false;
   AMajor = ZOR_VERSION_MAJOR;
   AMinor = ZOR_VERSION_MINOR;
   ARelease = ZOR_VERSION_PATCH;
@@ -291,23 +263,19 @@ std::string TUtilities::AppDataDirNonRoaming() {
 }
 
 int64_t TUtilities::GetFileSize(const std::string& AFileName) {
-  struct stat file {};
-  if (stat(AFileName.c_str(), &file) != 0) return -1;
-  return static_cast<int64_t>(file.st_size);
+  const std::optional<TFileIdentity> file = TFile::IdentityOf(AFileName);
+  return file ? static_cast<int64_t>(file->Size) : -1;
 }
 
 TDateTime TUtilities::GetFileCreationTime(const std::string& AFileName) {
-  struct statx file {};
-  if (statx(AT_FDCWD, AFileName.c_str(), 0, STATX_BTIME | STATX_MTIME, &file) != 0) return -1.0;
-  // File systems that keep no birth time fall back to the last write.
-  if ((file.stx_mask & STATX_BTIME) != 0) return DosLocalTime(static_cast<time_t>(file.stx_btime.tv_sec));
-  return DosLocalTime(static_cast<time_t>(file.stx_mtime.tv_sec));
+  // File systems that keep no birth time give the last write.
+  const std::optional<int64_t> created = TFile::CreationTimeOf(AFileName);
+  return created ? DosLocalTime(static_cast<time_t>(*created)) : -1.0;
 }
 
 TDateTime TUtilities::GetFileLastWriteTime(const std::string& AFileName) {
-  struct stat file {};
-  if (stat(AFileName.c_str(), &file) != 0) return -1.0;
-  return DosLocalTime(file.st_mtime);
+  const std::optional<TFileIdentity> file = TFile::IdentityOf(AFileName);
+  return file ? DosLocalTime(static_cast<time_t>(file->ModifiedSeconds)) : -1.0;
 }
 
 std::string TUtilities::GetMachineGUID() {
@@ -399,20 +367,16 @@ bool TUtilities::LookupAccountBySid(const std::string& ASid, TAccountName& AAcco
 std::string TUtilities::GetSID(std::string& AUserName, std::string& ADomainName) {
   AUserName = GetLoggedInUserName();
   ADomainName = GetLoggedInDomain();
-  return Format("S-1-22-1-%u", static_cast<unsigned>(geteuid()));
+  return Format("S-1-22-1-%u", static_cast<unsigned>(THostIdentity::UserId()));
 }
 
 std::string TUtilities::GetFullyQualifiedDomainName(const std::string& AIPAddress) {
-  struct sockaddr_in address {};
-  address.sin_family = AF_INET;
-  if (inet_pton(AF_INET, AIPAddress.c_str(), &address.sin_addr) != 1)
-    throw EOSError(Format("getnameinfo returned erro code %d: %s.", EAI_NONAME, gai_strerror(EAI_NONAME)));
-  char host[1025] = {};
-  char service[32] = {};
-  const int result = getnameinfo(reinterpret_cast<const struct sockaddr*>(&address), sizeof address, host,
-                                 sizeof host, service, sizeof service, NI_NUMERICSERV);
-  if (result != 0) throw EOSError(Format("getnameinfo returned erro code %d: %s.", result, gai_strerror(result)));
-  return host;
+  int error = 0;
+  const std::optional<std::string> name = THostIdentity::NameOfAddress(AIPAddress, error);
+  if (!name)
+    throw EOSError(
+        Format("getnameinfo returned erro code %d: %s.", error, THostIdentity::LookupErrorText(error).c_str()));
+  return *name;
 }
 
 std::string TUtilities::GetFormKey(const std::string& AFormName, const std::string& AValueName) {

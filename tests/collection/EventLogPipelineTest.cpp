@@ -13,18 +13,11 @@
 #include "collection/EventLogSubscriber.h"
 #include "evtx/XmlChannel.h"
 #include "support/EventFixtures.h"
+#include "support/SanitizedBuild.h"
 #include "support/TempDir.h"
 #include "support/WaitUntil.h"
 #include "syslog/BSDSysLogMessage.h"
 #include "syslog/IETFSysLogMessage.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define ZOR_SANITIZED_BUILD 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ZOR_SANITIZED_BUILD 1
-#endif
-#endif
 
 namespace zor {
 namespace {

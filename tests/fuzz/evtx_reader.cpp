@@ -1,6 +1,7 @@
 // Fuzz target: the EVTX reader and renderer over arbitrary file bytes.
 // The input is written to a temporary file and read through TEvtxReader in
-// both modes and both rendering profiles; inputs shorter than a chunk are
+// both modes and both rendering profiles, with the seeks of file order;
+// inputs shorter than a chunk are
 // also given straight to the chunk walker and renderer as one chunk.
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "evtx/BinXmlRenderer.h"
@@ -30,6 +32,16 @@ void ReadFile(const std::string& APath, bool AEveryRecord, zor::TEvtxRenderProfi
     while (reader.Next(record)) bytes += record.Xml.size();
     reader.SeekAfter(2);
     while (reader.Next(record)) bytes += record.Xml.size();
+    if (AEveryRecord) {
+      // Finding places again, as a reader of a channel does after a change
+      // or from a bookmark (whose offset is outside input too).
+      const std::optional<zor::TEvtxPlace> last = reader.SeekEnd();
+      if (last && reader.SeekAfterPlace(*last)) bytes += reader.Next(record) ? 1 : 0;
+      (void)reader.SeekAfterPlace({4096 + 512, 1});
+      while (reader.Next(record)) bytes += record.Xml.size();
+      reader.SeekPastRecordId(last ? last->RecordId : 3);
+      while (reader.Next(record)) bytes += record.Xml.size();
+    }
     (void)bytes;
   } catch (const zor::EEvtxFileError&) {
   }

@@ -138,10 +138,9 @@ std::vector<uint64_t> TEvtxReader::PendingChunks() const {
 
 bool TEvtxReader::LoadNextChunk() {
   const uint64_t floor = FOptions.EveryRecord ? FFloor : FLastRecordId;
-  while (FNextSlot < FOrder.size()) {
-    const TSlot slot = FOrder[FNextSlot++];
-    if (PassesOver(FNextSlot - 1, floor)) continue;
-    LoadChunkAt(FNextSlot - 1);
+  for (; FNextSlot < FOrder.size(); ++FNextSlot) {
+    if (PassesOver(FNextSlot, floor)) continue;
+    LoadChunkAt(FNextSlot);
     return true;
   }
   return false;

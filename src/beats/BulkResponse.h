@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "support/Errors.h"
+#include "platform/Errors.h"
 
 namespace zor {
 

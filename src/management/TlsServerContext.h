@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "support/Errors.h"
+#include "platform/Errors.h"
 
 namespace zor {
 

@@ -1,6 +1,5 @@
 // The channels and write-event commands: the event log root seen from the
 // command line.
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -10,7 +9,9 @@
 
 #include "evtx/ChannelStore.h"
 #include "evtx/XmlChannel.h"
+#include "platform/HostIdentity.h"
 #include "platform/ServicePaths.h"
+#include "platform/ThreadId.h"
 #include "service/ProgramOptions.h"
 
 namespace zor {
@@ -33,9 +34,8 @@ uint64_t FileTimeNow() {
 }
 
 std::string HostName() {
-  char name[256] = {};
-  if (::gethostname(name, sizeof name - 1) != 0) return "localhost";
-  return name;
+  int error = 0;
+  return THostIdentity::HostName(error).value_or("localhost");
 }
 
 }  // namespace
@@ -76,7 +76,7 @@ int RunWriteEvent(const TProgramOptions& AOptions, const TWriteEventArgs& AArgs)
     event.Computer = AArgs.Computer.empty() ? HostName() : AArgs.Computer;
     event.TimeCreated = FileTimeNow();
     event.ProcessId = static_cast<uint32_t>(::getpid());
-    event.ThreadId = static_cast<uint32_t>(::syscall(SYS_gettid));
+    event.ThreadId = GetCurrentThreadId();
     // Checks the event before the folder is made, so a bad event leaves no trace.
     (void)RenderNewEvent(event, 1);
     std::error_code error;

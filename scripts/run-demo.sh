@@ -8,6 +8,8 @@
 # 127.0.0.1:5514 that this script starts and that prints every line it gets;
 # the service also keeps a copy of every line sent in
 # demo/programdata/Velmora/WinEvtSvc/Svc/SysLogData/DemoListener.bsd.
+# The management endpoint listens on loopback (http://127.0.0.1:6200/, or
+# ZOR_DEMO_API_PORT) and serves the web console at its root.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -16,15 +18,21 @@ bash scripts/build.sh release
 program="$PWD/build/release/bin/zor-event-exporter"
 demo="$PWD/demo"
 port=${ZOR_DEMO_PORT:-5514}
+api_port=${ZOR_DEMO_API_PORT:-6200}
 folders=(--programdata "$demo/programdata" --home "$demo/home" --eventlog-dir "$demo/eventlogs")
 svc="$demo/programdata/Velmora/WinEvtSvc/Svc"
 mkdir -p "$svc" "$demo/home" "$demo/eventlogs"
+# The console beside the program (--home is the program folder).
+cp "$(dirname "$program")/index.html" "$demo/home/index.html"
 
 if [[ ! -f "$svc/SvcConfig.json" ]]; then
   cat > "$svc/SvcConfig.json" <<JSON
 {
   "logLevel": 4,
   "processingThreads": 1,
+  "ip": "127.0.0.1",
+  "port": $api_port,
+  "protocol": "http",
   "interfaces": [
     {
       "name": "Demo",
@@ -77,6 +85,7 @@ pids+=($!)
 echo "demo: configuration $svc/SvcConfig.json"
 echo "demo: channel $demo/eventlogs/Demo.xml (write more with: $program ${folders[*]} write-event --channel Demo --provider P --id 1)"
 echo "demo: service log $demo/home/Log; copy of every line sent $svc/SysLogData/DemoListener.bsd"
+echo "demo: web console http://127.0.0.1:$api_port/ (the endpoint of $svc/SvcConfig.json)"
 echo "demo: forwarding to the listener on UDP 127.0.0.1:$port; Ctrl-C stops"
 "$program" "${folders[@]}" &
 service=$!

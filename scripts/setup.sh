@@ -13,6 +13,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   rsyslog rsyslog-openssl rsyslog-elasticsearch openssl libevtx-utils python3-evtx
   curl iproute2 hyperfine time procps
+  # the web console in a real browser
+  chromium chromium-driver python3-selenium
 )
 
 missing=()

@@ -183,20 +183,31 @@ class ConsoleTest:
             (self.root / "eventlogs" / f"{channel}.xml").touch()
         self.sink_a, self.sink_b = UdpSink(), UdpSink()
         self.sinks = [self.sink_a, self.sink_b]
-        self.port = free_port()
         stored = self.service.run("encrypt-password", stdin=Password + "\n").strip()
-        config = {
-            "logLevel": 4, "ip": "127.0.0.1", "port": self.port, "protocol": "https",
-            "certFile": str(self.root / "cert.pem"), "keyFile": str(self.root / "key.pem"),
-            "userName": User, "password": stored,
-            "interfaces": [{
-                "name": "Alpha", "path": "Alpha", "batchSize": 50, "startAtBeginning": True,
-                "syslogReceivers": [{"name": "SinkA", "host": "127.0.0.1", "port": self.sink_a.port,
-                                     "transport": "UDP"}]}],
-        }
-        self.service.config_file.write_text(json.dumps(config, indent=2))
-        self.service.start()
-        self.service.wait_log(f"[EndPoint] Listening on 127.0.0.1:{self.port}")
+        # The page's address must stay the same across reconfigurations, so
+        # the endpoint gets a fixed port: a free one, and another when some
+        # other program took it before the service could.
+        for _ in range(3):
+            self.port = free_port()
+            config = {
+                "logLevel": 4, "ip": "127.0.0.1", "port": self.port, "protocol": "https",
+                "certFile": str(self.root / "cert.pem"), "keyFile": str(self.root / "key.pem"),
+                "userName": User, "password": stored,
+                "interfaces": [{
+                    "name": "Alpha", "path": "Alpha", "batchSize": 50, "startAtBeginning": True,
+                    "syslogReceivers": [{"name": "SinkA", "host": "127.0.0.1", "port": self.sink_a.port,
+                                         "transport": "UDP"}]}],
+            }
+            self.service.config_file.write_text(json.dumps(config, indent=2))
+            self.service.start()
+            listening, refused = f"[EndPoint] Listening on 127.0.0.1:{self.port}", "Could not bind socket"
+            wait_until(lambda: listening in self.service.log() or refused in self.service.log(), "the endpoint")
+            if listening in self.service.log():
+                break
+            self.service.stop()
+            self.service.log_file.unlink()
+        else:
+            raise AssertionError("no free port for the endpoint")
         self.writer = EventWriter(self.service, ["Alpha", "Beta"])
 
         options = Options()

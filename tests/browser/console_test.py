@@ -6,9 +6,9 @@ Steps, each with a screenshot in the output folder:
      shows the status and the readers of the configuration;
   2. the metrics text is read right, also with escaped label values;
   3. a bad exclusion expression is shown beside its field and nothing is saved;
-  4. a new log level and a new reader made through the form are saved: the
-     file changes, the service reconfigures and the new reader forwards to a
-     real UDP receiver.
+  4. a new log level, a reader removed and a new reader made through the form
+     are saved: the file changes, the service reconfigures and the new reader
+     forwards to a real UDP receiver.
 
 Usage: console_test.py --program PATH --out FOLDER
 Exit status 0 when every step passes.
@@ -196,7 +196,10 @@ class ConsoleTest:
                 "interfaces": [{
                     "name": "Alpha", "path": "Alpha", "batchSize": 50, "startAtBeginning": True,
                     "syslogReceivers": [{"name": "SinkA", "host": "127.0.0.1", "port": self.sink_a.port,
-                                         "transport": "UDP"}]}],
+                                         "transport": "UDP"}]}, {
+                    "name": "Gamma", "path": "Beta", "enabled": False,
+                    "beatReceivers": [{"name": "Bulk", "protocol": "http", "host": "127.0.0.1", "port": 9,
+                                       "esVersion": 7}]}],
             }
             self.service.config_file.write_text(json.dumps(config, indent=2))
             self.service.start()
@@ -280,6 +283,10 @@ class ConsoleTest:
         receiver = self.find('[data-reader="Alpha"] tr[data-receiver]')
         assert receiver.get_attribute("data-receiver") == f"127.0.0.1:{self.sink_a.port}", receiver.text
         assert self.field("interfaces[0].path").get_attribute("value") == "Alpha"
+        assert self.text('[data-reader="Gamma"] .badge') == "disabled"
+        assert self.find('[data-reader="Gamma"] tr[data-receiver]').get_attribute("data-receiver") == \
+            "http://127.0.0.1:9"
+        assert not self.field("interfaces[1].enabled").is_selected()
         channels = [o.text for o in Select(self.find('[data-reader-form="0"] [data-role="channel-picker"]')).options]
         assert channels[1:] == ["Alpha", "Beta"], channels
         errors = self.console_entries()
@@ -346,8 +353,9 @@ class ConsoleTest:
 
     def new_reader_is_saved_and_forwards(self):
         Select(self.field("logLevel")).select_by_value("5")
+        self.find('[data-reader-form="1"] button[data-action="remove-reader"]').click()
         self.find("#add-reader").click()
-        form = self.wait(lambda d: d.find_elements(By.CSS_SELECTOR, '[data-reader-form="1"]'), "a second reader")[0]
+        form = self.wait(lambda d: d.find_elements(By.CSS_SELECTOR, '[data-reader-form="1"]'), "a new reader")[0]
         Select(form.find_element(By.CSS_SELECTOR, '[data-role="channel-picker"]')).select_by_visible_text("Beta")
         assert self.field("interfaces[1].path").get_attribute("value") == "Beta"
         self.type_into("interfaces[1].name", "Beta reader")

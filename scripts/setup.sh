@@ -15,6 +15,8 @@ packages=(
   curl iproute2 hyperfine time procps
   # the web console in a real browser
   chromium chromium-driver python3-selenium
+  # a real scraper of the metrics endpoint, and promtool to check the exposition
+  prometheus
 )
 
 missing=()

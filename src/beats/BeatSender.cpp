@@ -34,7 +34,7 @@ TBeatSender::TBeatSender(std::string AHost, uint16_t APort, std::string AUserNam
     : TSenderWorker(AHost + ":" + std::to_string(APort), "documents",
                     TFlushThresholds{ASenderOptions.QueueCountThreshold, ASenderOptions.QueueSecondsThreshold},
                     TDeliveryTuning{ATuning.Clock, ATuning.RetryInitialMilliseconds, ATuning.RetryMaxMilliseconds,
-                                    ATuning.MaxQueuedDocuments}),
+                                    ATuning.MaxQueuedDocuments, ATuning.Counters}),
       FHost(std::move(AHost)),
       FPort(APort),
       FSenderOptions(ASenderOptions),
@@ -139,6 +139,7 @@ void TBeatSender::WorkDone() {
         FDraining = true;
       } else {
         ++FFailedAttempts;
+        NoteAttempt(job->Failure);
         const uint32_t delay = StartBackOff();
         LogError("[Senders] %s: %s; next attempt in %u ms", Destination().c_str(), job->Failure.c_str(), delay);
       }
@@ -165,6 +166,7 @@ void TBeatSender::WorkDone() {
 
 std::string TBeatSender::SortOutcome(TBulkJob& AJob, TDeliveryAttempt<TLogBeat>& AAttempt) {
   const std::vector<TBulkItemResult>& results = AJob.Response.Items();
+  FCounters->LastStatus.store(AJob.Response.StatusCode(), std::memory_order_relaxed);
   std::string kept;
   for (size_t i = 0; i < AJob.Documents.size(); ++i) {
     TItemPtr& document = AJob.Documents[i];
@@ -178,6 +180,7 @@ std::string TBeatSender::SortOutcome(TBulkJob& AJob, TDeliveryAttempt<TLogBeat>&
         LogError("[Senders] %s refused a document for index winlogbeat-%s (status %d): %s: %s",
                  Destination().c_str(), BeatDayText(document->LogDate()).c_str(), results[i].Status,
                  results[i].ErrorType.c_str(), results[i].ErrorReason.c_str());
+        FCounters->NoteRejected(results[i].ErrorType);
         AAttempt.Dropped.push_back(std::move(document));
         --FInHand;
         break;

@@ -51,6 +51,8 @@ struct TBeatSenderTuning {
   // Time-outs of the HTTP client (the certificate check comes from the
   // options).
   TEndpointClientOptions ClientOptions;
+  // Where the sender counts (null: counters of its own).
+  std::shared_ptr<TDestinationCounters> Counters;
 };
 
 // The worker thread that delivers beat documents to one Elasticsearch-style

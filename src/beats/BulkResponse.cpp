@@ -161,6 +161,7 @@ TBulkResponse TBulkResponse::FromExchange(int AStatusCode, const std::string& AS
   if (AStatusCode >= 200 && AStatusCode <= 299) {
     try {
       TBulkResponse response = Read(ABody);
+      response.FStatusCode = AStatusCode;
       if (response.FItems.size() == ADocuments) return response;
       reason = "the bulk response has " + std::to_string(response.FItems.size()) + " items for " +
                std::to_string(ADocuments) + " documents";
@@ -174,6 +175,7 @@ TBulkResponse TBulkResponse::FromExchange(int AStatusCode, const std::string& AS
   }
   TBulkResponse response;
   response.FRequestFailed = true;
+  response.FStatusCode = AStatusCode;
   const TBulkOutcome outcome = IsRefusedBody(AStatusCode) ? TBulkOutcome::boRejected : TBulkOutcome::boRetry;
   response.FItems.assign(ADocuments, TBulkItemResult{outcome, AStatusCode, {}, reason});
   return response;

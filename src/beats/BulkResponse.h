@@ -78,6 +78,9 @@ class TBulkResponse {
   // Whether the request as a whole failed (FromExchange without a readable
   // bulk answer).
   [[nodiscard]] bool RequestFailed() const { return FRequestFailed; }
+  // The HTTP status of the exchange (FromExchange; -1 for no answer, 0 when
+  // only read).
+  [[nodiscard]] int StatusCode() const { return FStatusCode; }
   [[nodiscard]] const std::vector<TBulkItemResult>& Items() const { return FItems; }
   [[nodiscard]] size_t Count(TBulkOutcome AOutcome) const;
 
@@ -85,6 +88,7 @@ class TBulkResponse {
   int64_t FTook = -1;
   bool FErrors = false;
   bool FRequestFailed = false;
+  int FStatusCode = 0;
   std::vector<TBulkItemResult> FItems;
 };
 

@@ -16,7 +16,7 @@ TEventLogMessageProcessor::TEventLogMessageProcessor(int32_t AProcessingThreadCo
   TCriticalSectionGuard guard(FCriticalSection);
   for (int32_t index = 0; index < AProcessingThreadCount; ++index) {
     auto thread = std::make_unique<TProcessingThread>(index, FMessageQueue.get(), FOutboundSyslogQueue.get(),
-                                                      FOutboundBeatQueue.get(), &FSequencer);
+                                                      FOutboundBeatQueue.get(), &FSequencer, &FCounters);
     if (!thread->ThreadStart(false, INFINITE)) LogError("[ProcessingThread %d] Could not be started", index);
     FThreads.push_back(std::move(thread));
   }

@@ -45,6 +45,8 @@ class TEventLogMessageProcessor : public TLockableObject {
   [[nodiscard]] TSyslogMessageQueue& OutboundSyslogQueue() { return *FOutboundSyslogQueue; }
   [[nodiscard]] TLogBeatQueue& OutboundBeatQueue() { return *FOutboundBeatQueue; }
   [[nodiscard]] int32_t ThreadCount() const;
+  // What the processing threads counted; lives as long as the processor.
+  [[nodiscard]] const TProcessingCounters& Counters() const { return FCounters; }
 
   static constexpr size_t MaxSyslogBacklog = 20000;
 
@@ -64,6 +66,7 @@ class TEventLogMessageProcessor : public TLockableObject {
   const std::unique_ptr<TLogBeatQueue> FOutboundBeatQueue;
   // Keeps the threads' output in queue order; outlives the threads.
   TBatchSequencer FSequencer;
+  TProcessingCounters FCounters;
   std::vector<std::unique_ptr<TProcessingThread>> FThreads GUARDED_BY(FCriticalSection);
   TBacklogProbe FSyslogBacklogProbe GUARDED_BY(FCriticalSection);
 };

@@ -75,8 +75,10 @@ std::optional<uint64_t> BookmarkedRecordId(const std::string& AXml, const std::s
 }  // namespace
 
 TEventLogSubscriber::TEventLogSubscriber(TEventLogMessageProcessor* AProcessor, const TCollectionInterface& AInterface,
-                                         const std::string& AStateFolder, TWinEvt* AApi)
+                                         const std::string& AStateFolder, TWinEvt* AApi,
+                                         std::shared_ptr<TReaderCounters> ACounters)
     : FProcessor(AProcessor),
+      FCounters(ACounters ? std::move(ACounters) : std::make_shared<TReaderCounters>()),
       FApi(AApi ? AApi : TWinEvt::Load()),
       FInterface(std::make_unique<TCollectionInterface>(AInterface)),
       FStateFolder(AStateFolder),
@@ -239,6 +241,11 @@ void TEventLogSubscriber::ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE
     return;
   }
   const TPublisherMap publishers = LoadPublisherMetadata(ASession);
+  // Read for the last record of each set only.
+  const char* const timePath[] = {"Event/System/TimeCreated/@SystemTime"};
+  const TEvtHandle timeContext(FApi->EvtCreateRenderContext(1, timePath, EvtRenderContextValues),
+                               TEvtHandleCloser{FApi});
+  constexpr auto relaxed = std::memory_order_relaxed;
 
   const uint32_t batchSize = static_cast<uint32_t>(std::clamp(FInterface->BatchSize(), 0, MaxBatchSize));
   std::vector<EVT_HANDLE> events(batchSize);
@@ -246,6 +253,10 @@ void TEventLogSubscriber::ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE
   uint32_t returned = 0;
   bool finishing = false;
   uint32_t nextError = ERROR_NO_MORE_ITEMS;
+  // The id of the last record of the set being read, and of the last set
+  // handed in (the saved position).
+  uint64_t lastRecordId = 0;
+  std::optional<uint64_t> savedRecordId;
   while (!finishing) {
     // A reader that is ahead of its receivers waits here, before it reads
     // the next set: its position stays where the last set handed in ended.
@@ -273,11 +284,16 @@ void TEventLogSubscriber::ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE
         uint64_t recordId = 0;
         std::string xml = RenderEvent(owned[k].get(), context.get(), publishers, recordId);
         if (FResumeAfter) NoteFirstRecord(recordId);
+        FCounters->RecordsRead.fetch_add(1, relaxed);
         if (!IsExcluded(xml)) {
           if (FInterface->StripNewLines()) StripNewLines(xml);
           batch->EventList().push_back(std::move(xml));
+        } else {
+          FCounters->RecordsExcluded.fetch_add(1, relaxed);
         }
         if (k + 1 == returned) {
+          lastRecordId = recordId;
+          if (timeContext) NoteEventTime(owned[k].get(), timeContext.get());
           if (!FApi->EvtUpdateBookmark(FBookMarkHandle.get(), owned[k].get())) {
             const uint32_t code = TWinEvt::GetLastError();
             throw EZorError(TUtilities::Format("EvtUpdateBookmark failed: %u. %s", code, LastErrorText(code).c_str()));
@@ -287,7 +303,11 @@ void TEventLogSubscriber::ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE
         owned[k].reset();
         ++eventCount;
       }
-      if (!finishing) FProcessor->SignalledMessageQueue().Enqueue(std::move(batch));
+      if (!finishing) {
+        FProcessor->SignalledMessageQueue().Enqueue(std::move(batch));
+        FCounters->Batches.fetch_add(1, relaxed);
+        savedRecordId = lastRecordId;
+      }
     } catch (const std::exception& e) {
       LogError("[%s] Exception Rendering Event: %s", Tag(), e.what());
     }
@@ -298,6 +318,31 @@ void TEventLogSubscriber::ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE
   if (!finishing && nextError != ERROR_NO_MORE_ITEMS)
     LogError("[%s]Error in EvtNext: %u. %s", Tag(), nextError, LastErrorText(nextError).c_str());
   SaveBookmark(RenderBookmark());
+  if (savedRecordId) FCounters->BookmarkRecordId.store(*savedRecordId, relaxed);
+  // A pass ends when the subscription has nothing more to give (or the
+  // reader stops): nothing is left behind the position then.
+  if (!finishing && nextError == ERROR_NO_MORE_ITEMS) FCounters->RecordsBehind.store(0, relaxed);
+}
+
+void TEventLogSubscriber::NoteEventTime(EVT_HANDLE AEvent, EVT_HANDLE ATimeContext) {
+  uint32_t used = 0;
+  uint32_t count = 0;
+  std::vector<uint64_t> buffer(8);
+  if (!FApi->EvtRender(ATimeContext, AEvent, EvtRenderEventValues, static_cast<uint32_t>(buffer.size() * 8),
+                       buffer.data(), &used, &count)) {
+    if (TWinEvt::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return;
+    buffer.resize((static_cast<size_t>(used) + 7) / 8);
+    if (!FApi->EvtRender(ATimeContext, AEvent, EvtRenderEventValues, used, buffer.data(), &used, &count)) return;
+  }
+  const auto* values = reinterpret_cast<const EVT_VARIANT*>(buffer.data());
+  if (count < 1 || values[0].Type != EvtVarTypeString || !values[0].StringVal) return;
+  try {
+    const TDateTime time = TUtilities::ISOTimestampStringToDateTime(values[0].StringVal);
+    FCounters->LastEventTime.store(static_cast<double>(TUtilities::DateTimeToUnixMs(time)) / 1000.0,
+                                   std::memory_order_relaxed);
+  } catch (const std::exception&) {
+    // A record without a readable time leaves the last one shown.
+  }
 }
 
 void TEventLogSubscriber::NoteFirstRecord(uint64_t ARecordId) {

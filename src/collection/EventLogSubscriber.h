@@ -13,6 +13,7 @@
 #include "collection/WinEvt.h"
 #include "config/CollectionInterface.h"
 #include "core/CustomThread.h"
+#include "delivery/ReaderCounters.h"
 #include "platform/Event.h"
 
 namespace zor {
@@ -41,14 +42,17 @@ class TEventLogMessageProcessor;
 class TEventLogSubscriber : public TCustomThread {
  public:
   // AApi: the Event Log API to read through (null: the process-wide one,
-  // TWinEvt::Load). Throws ERegularExpressionError with PCRE2's message when
+  // TWinEvt::Load). ACounters: where the reader counts (null: counters of its
+  // own; shared with the metrics registry). Throws ERegularExpressionError with PCRE2's message when
   // an exclusion expression does not compile.
   TEventLogSubscriber(TEventLogMessageProcessor* AProcessor, const TCollectionInterface& AInterface,
-                      const std::string& AStateFolder, TWinEvt* AApi = nullptr);
+                      const std::string& AStateFolder, TWinEvt* AApi = nullptr,
+                      std::shared_ptr<TReaderCounters> ACounters = nullptr);
   ~TEventLogSubscriber() override;
 
   [[nodiscard]] const std::string& ConfigName() const { return FName; }
   [[nodiscard]] const std::filesystem::path& BookmarkFileName() const { return FBookmarkFile.FileName(); }
+  [[nodiscard]] const TReaderCounters& Counters() const { return *FCounters; }
 
  protected:
   bool Execute() override;
@@ -67,10 +71,13 @@ class TEventLogSubscriber : public TCustomThread {
   [[nodiscard]] std::string LoadBookmark();
   void SaveBookmark(const std::string& AText);
   void NoteFirstRecord(uint64_t ARecordId);
+  // Keeps the TimeCreated of AEvent as the reader's last event time.
+  void NoteEventTime(EVT_HANDLE AEvent, EVT_HANDLE ATimeContext);
   // "[name]" before a text, as every log line of the subscriber starts.
   [[nodiscard]] const char* Tag() const { return FName.c_str(); }
 
   TEventLogMessageProcessor* const FProcessor;
+  const std::shared_ptr<TReaderCounters> FCounters;
   TWinEvt* const FApi;
   const std::unique_ptr<TCollectionInterface> FInterface;
   TEvent FEventSignal;

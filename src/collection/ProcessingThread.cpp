@@ -1,5 +1,6 @@
 #include "collection/ProcessingThread.h"
 
+#include <chrono>
 #include <exception>
 #include <utility>
 #include <vector>
@@ -12,12 +13,13 @@ namespace zor {
 
 TProcessingThread::TProcessingThread(int32_t AThreadIndex, TProcessingBatchQueue* AInboundQueue,
                                      TSyslogMessageQueue* AOutboundSyslogQueue, TLogBeatQueue* AOutboundBeatQueue,
-                                     TBatchSequencer* ASequencer)
+                                     TBatchSequencer* ASequencer, TProcessingCounters* ACounters)
     : FThreadIndex(AThreadIndex),
       FInboundQueue(AInboundQueue),
       FOutboundSyslogQueue(AOutboundSyslogQueue),
       FOutboundBeatQueue(AOutboundBeatQueue),
-      FSequencer(ASequencer) {}
+      FSequencer(ASequencer),
+      FCounters(ACounters) {}
 
 TProcessingThread::~TProcessingThread() {
   // The body uses this object's members: it must end before they go.
@@ -49,12 +51,18 @@ void TProcessingThread::ProcessQueuedBatches() {
     // One batch's failure (say, out of memory) must not take the later
     // batches of this drain with it.
     TBatchOutput output;
+    const auto started = std::chrono::steady_clock::now();
     try {
       output = ProcessBatch(*batch);
     } catch (const std::exception& e) {
       LogInfo("[ProcessingThread %d] Exception processing messages: %s", FThreadIndex, e.what());
     }
     batch.reset();
+    if (FCounters) {
+      const auto spent = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - started);
+      FCounters->BatchNanoseconds.fetch_add(static_cast<uint64_t>(spent.count()), std::memory_order_relaxed);
+      FCounters->Batches.fetch_add(1, std::memory_order_relaxed);
+    }
     // The output goes on in queue order; the turn passes on whatever happened.
     if (FSequencer) FSequencer->WaitForTurn(ticket);
     try {

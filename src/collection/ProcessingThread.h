@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -19,6 +20,14 @@ namespace zor {
 using TProcessingBatchQueue = TSignalledQueue<TProcessingBatch>;
 using TLogBeatQueue = TSignalledQueue<TLogBeat>;
 
+// Time the processing threads spent building the output of batches (parse
+// and build, not the wait for their turn), summed over every thread.
+// Relaxed atomics: any thread adds, any thread reads.
+struct TProcessingCounters {
+  std::atomic<uint64_t> BatchNanoseconds{0};
+  std::atomic<uint64_t> Batches{0};
+};
+
 // One worker of the processor pool: drains every queued batch and turns each
 // event into one syslog message per syslog receiver and one beat document per
 // beat receiver of the batch's reader.
@@ -36,7 +45,7 @@ class TProcessingThread : public TCustomThread {
  public:
   TProcessingThread(int32_t AThreadIndex, TProcessingBatchQueue* AInboundQueue,
                     TSyslogMessageQueue* AOutboundSyslogQueue, TLogBeatQueue* AOutboundBeatQueue,
-                    TBatchSequencer* ASequencer = nullptr);
+                    TBatchSequencer* ASequencer = nullptr, TProcessingCounters* ACounters = nullptr);
   ~TProcessingThread() override;
 
   [[nodiscard]] int32_t ThreadIndex() const { return FThreadIndex; }
@@ -62,6 +71,7 @@ class TProcessingThread : public TCustomThread {
   TSyslogMessageQueue* const FOutboundSyslogQueue;
   TLogBeatQueue* const FOutboundBeatQueue;
   TBatchSequencer* const FSequencer;  // null: output in this thread's order
+  TProcessingCounters* const FCounters;  // null: not counted
   // The record reused for every event this thread parses.
   TEventLog FEventLog;
 };

@@ -23,7 +23,12 @@ uint32_t ToWait(int64_t AMilliseconds) {
 
 TSenderThread::TSenderThread(std::string ADestination, std::string AItemName, TFlushThresholds AThresholds,
                              TDeliveryTuning ATuning)
-    : FDestination(std::move(ADestination)),
+    : FCounters(ATuning.Counters ? ATuning.Counters : std::make_shared<TDestinationCounters>()),
+      FSent(FCounters->Sent),
+      FRetried(FCounters->Retried),
+      FDropped(FCounters->Dropped),
+      FFailedAttempts(FCounters->FailedAttempts),
+      FDestination(std::move(ADestination)),
       FItemName(std::move(AItemName)),
       FThresholds(AThresholds),
       FTuning(std::move(ATuning)),
@@ -50,6 +55,13 @@ uint32_t TSenderThread::StartBackOff() {
 void TSenderThread::EndBackOff() {
   FBackOff.Reset();
   FRetryAt.reset();
+}
+
+void TSenderThread::NoteAttempt(const std::string& AFailure) {
+  const uint64_t sent = FSent.load(std::memory_order_relaxed);
+  if (AFailure.empty() && sent == FSentNoted) return;
+  FSentNoted = sent;
+  FCounters->NoteAttempt(AFailure);
 }
 
 bool TSenderThread::Execute() {

@@ -5,11 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "core/CustomThread.h"
 #include "delivery/DeliveryOutcome.h"
+#include "delivery/DestinationCounters.h"
 #include "delivery/RetryBackOff.h"
 #include "platform/Event.h"
 
@@ -34,6 +36,9 @@ struct TDeliveryTuning {
   uint32_t RetryMaxMilliseconds = 60000;
   // The most items a sender keeps; beyond it the oldest are dropped.
   size_t MaxQueuedItems = 100000;
+  // Where the sender counts (null: counters of its own). Shared with the
+  // metrics registry, which keeps them beyond the sender.
+  std::shared_ptr<TDestinationCounters> Counters;
 };
 
 // The thread of a sender: waits for items, decides when to flush (count and
@@ -52,6 +57,8 @@ class TSenderThread : public TCustomThread {
 
   const std::string& Destination() const { return FDestination; }
   TDeliveryCounts Counts() const;
+  // The counters of Counts() and the gauges beside them; never null.
+  [[nodiscard]] const std::shared_ptr<TDestinationCounters>& CountersObject() const { return FCounters; }
   // Items waiting in the sender (queued, and any the transport holds).
   [[nodiscard]] virtual size_t QueuedCount() const = 0;
 
@@ -75,14 +82,20 @@ class TSenderThread : public TCustomThread {
   uint32_t StartBackOff();
   // After a successful attempt (or when nothing is left to retry).
   void EndBackOff();
+  // The end of an attempt for the connection gauge and the last error:
+  // AFailure non-empty is a failure; an empty one counts as reaching the
+  // receiver only when items were sent since the last call.
+  void NoteAttempt(const std::string& AFailure);
 
   const std::string& ItemName() const { return FItemName; }
   const TDeliveryTuning& Tuning() const { return FTuning; }
 
-  std::atomic<uint64_t> FSent{0};
-  std::atomic<uint64_t> FRetried{0};
-  std::atomic<uint64_t> FDropped{0};
-  std::atomic<uint64_t> FFailedAttempts{0};
+  // Never null; the four below are its fields.
+  const std::shared_ptr<TDestinationCounters> FCounters;
+  std::atomic<uint64_t>& FSent;
+  std::atomic<uint64_t>& FRetried;
+  std::atomic<uint64_t>& FDropped;
+  std::atomic<uint64_t>& FFailedAttempts;
 
  private:
   uint32_t ElapsedMilliseconds(std::chrono::steady_clock::time_point ASince) const;
@@ -96,6 +109,7 @@ class TSenderThread : public TCustomThread {
   // The sender thread's own.
   TRetryBackOff FBackOff;
   std::optional<std::chrono::steady_clock::time_point> FRetryAt;
+  uint64_t FSentNoted = 0;
 };
 
 }  // namespace zor

@@ -131,6 +131,7 @@ class TSenderWorker : public TSenderThread {
   // why. An attempt without failure ends any back-off.
   void Settle(TDeliveryAttempt<TItem>& AAttempt, std::deque<TItemPtr>&& AUnsent, const std::string& AFailure) {
     SettleDecided(AAttempt);
+    NoteAttempt(AFailure);
     if (AFailure.empty() && AUnsent.empty()) {
       EndBackOff();
       return;

@@ -8,7 +8,9 @@
 
 #include "management/AsciiCase.h"
 #include "collection/WinEvt.h"
+#include "management/MetricsExposition.h"
 #include "management/ServiceStatus.h"
+#include "platform/ProcessFigures.h"
 #include "platform/ServicePaths.h"
 #include "support/FileLogger.h"
 #include "support/Json.h"
@@ -125,6 +127,10 @@ void TEvtSyslogSvcEndPoint::HandleGet(const TEndPointRequest& ARequest, TEndPoin
       AResponse.Body = LogPage(lines);
       AResponse.ContentType = "text/html; charset=utf-8";
     }
+  } else if (IsCommand(pieces, "METRICS", 2)) {
+    AnswerMetrics(AResponse);
+  } else if (IsCommand(pieces, "HEALTH", 2)) {
+    AnswerHealth(AResponse);
   } else if (UpperAscii(pieces[1]) == "CHANNEL") {
     TJSONValue names = TJSONValue::array();
     for (const std::string& name : ListChannels()) names.push_back(name);
@@ -163,6 +169,27 @@ void TEvtSyslogSvcEndPoint::HandleDelete(const TEndPointRequest& ARequest, TEndP
   // The name as sent, without percent-decoding.
   (void)FConfig.RemoveReader(pieces[2]);
   LogInfo("[EndPoint] Subscriber %s removed from config", pieces[2].c_str());
+}
+
+void TEvtSyslogSvcEndPoint::AnswerMetrics(TEndPointResponse& AResponse) const {
+  if (FMetrics == nullptr) {
+    AResponse.Status = 503;
+    return;
+  }
+  AResponse.Body = TMetricsExposition::PrometheusText(FMetrics->Snapshot(), TProcessFigures::Read());
+  AResponse.ContentType = "text/plain; version=0.0.4; charset=utf-8";
+}
+
+void TEvtSyslogSvcEndPoint::AnswerHealth(TEndPointResponse& AResponse) const {
+  AResponse.ContentType = "application/json";
+  if (FMetrics == nullptr) {
+    AResponse.Status = 503;
+    AResponse.Body = R"({"status":"starting","reason":"no figures kept"})";
+    return;
+  }
+  const TMetricsSnapshot snapshot = FMetrics->Snapshot();
+  AResponse.Status = TMetricsExposition::HealthStatus(snapshot);
+  AResponse.Body = Json::Compact(TMetricsExposition::HealthJson(snapshot));
 }
 
 std::vector<std::string> TEvtSyslogSvcEndPoint::ListChannels() {

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "delivery/MetricsRegistry.h"
 #include "management/CurrentConfig.h"
 #include "management/EndPointBase.h"
 
@@ -16,6 +17,9 @@ namespace zor {
 //   GET  /STATUS            TServiceStatus (compact JSON)
 //   GET  /API/LOG           the current log file as HTML (?textOnly: plain lines)
 //   GET  /CHANNEL[/...]     the event log channels (JSON array)
+//   GET  /METRICS           the service's figures, Prometheus text format
+//   GET  /HEALTH            whether the pipeline runs, with the figures of
+//                           each reader and destination (JSON; 503 when not)
 //   PUT  /CONFIG            the body applied to the configuration (400 with
 //                           the problems as a JSON array when it fails the check)
 //   POST /CONFIG            reload the saved file
@@ -37,6 +41,10 @@ class TEvtSyslogSvcEndPoint : public TEndPointBase {
                         const TEndPointLimits& ALimits = TEndPointLimits());
   ~TEvtSyslogSvcEndPoint() override;
 
+  // Where METRICS and HEALTH read (null: they answer 503). Borrowed, must
+  // outlive the endpoint; set before Start.
+  void SetMetrics(const TMetricsRegistry* AMetrics) { FMetrics = AMetrics; }
+
   // The path split at every "/", empty pieces kept: "/a" gives {"", "a"},
   // "/a/" gives {"", "a", ""}.
   [[nodiscard]] static std::vector<std::string> SplitPath(const std::string& AURI);
@@ -52,7 +60,11 @@ class TEvtSyslogSvcEndPoint : public TEndPointBase {
  private:
   [[nodiscard]] static std::vector<std::string> ListChannels();
 
+  void AnswerMetrics(TEndPointResponse& AResponse) const;
+  void AnswerHealth(TEndPointResponse& AResponse) const;
+
   TCurrentConfig& FConfig;
+  const TMetricsRegistry* FMetrics = nullptr;
 };
 
 }  // namespace zor

@@ -18,10 +18,12 @@ namespace {
 // at the head of its outbound queue (Clear), and frees it. The readers'
 // backlog probe, which reads the registries, goes first.
 template <class TRegistry>
-void StopRegistry(std::unique_ptr<TRegistry>& ARegistry, const char* ALine, TEventLogMessageProcessor& AProcessor) {
+void StopRegistry(std::unique_ptr<TRegistry>& ARegistry, const char* ALine, TEventLogMessageProcessor& AProcessor,
+                  TMetricsRegistry& AMetrics) {
   if (!ARegistry) return;
   LogInfo("%s", ALine);
   AProcessor.SetSyslogBacklogProbe(nullptr);
+  AMetrics.RemoveProbe(ARegistry.get());
   (void)ARegistry->ThreadStop(true, INFINITE);
   ARegistry->Clear();
   ARegistry.reset();
@@ -50,6 +52,7 @@ TEventLogManager::TEventLogManager()
 }
 
 TEventLogManager::~TEventLogManager() {
+  FMetrics->RemoveProbe(FProcessor.get());
   FConfig->SetControlWindow(nullptr);
   FControlWindow.reset();
   // The members go in reverse order of declaration: parked subscribers (which
@@ -99,6 +102,21 @@ void TEventLogManager::LogStartupBanner(bool AConfigFileExisted) {
 }
 
 bool TEventLogManager::StartUp() {
+  FMetrics->BeginStartUp();
+  try {
+    if (!StartPipeline()) {
+      FMetrics->SetState(TPipelineState::psFailed, "the event log API could not be loaded");
+      return false;
+    }
+  } catch (const std::exception& error) {
+    FMetrics->SetState(TPipelineState::psFailed, error.what());
+    throw;
+  }
+  FMetrics->SetState(TPipelineState::psRunning);
+  return true;
+}
+
+bool TEventLogManager::StartPipeline() {
   FCollector = FConfig->Load(false);
   if (!LoadEventLogApi()) return false;
   StartConfigQuery();
@@ -125,12 +143,14 @@ void TEventLogManager::ShutDown() {
   } catch (const std::exception& error) {
     LogError("Error encountered while shutting down: %s", error.what());
   }
+  FMetrics->SetState(TPipelineState::psStopped);
   LogInfo("So long... and thanks for all the fish!");
 }
 
 void TEventLogManager::WndProc(const TMessage& AMessage) {
   if (AMessage.Message != WM_RECONFIGURE) return;
   LogInfo("Shutting down for reconfigure");
+  FMetrics->NoteReconfiguration();
   ShutDown();
   LogInfo("Clear Config");
   LogInfo("Reload Config");
@@ -143,6 +163,7 @@ void TEventLogManager::WndProc(const TMessage& AMessage) {
     if (!StartUp()) LogError("Startup Failed");
   } catch (const std::exception& error) {
     // The pipeline stays down until the next reconfiguration or a restart.
+    FMetrics->SetState(TPipelineState::psFailed, error.what());
     LogFatalLoadError(error);
     throw;
   }
@@ -158,6 +179,16 @@ void TEventLogManager::WndProc(const TMessage& AMessage) {
 
 void TEventLogManager::CreateProcessor() {
   FProcessor = std::make_unique<TEventLogMessageProcessor>(FCollector->ProcessingThreads());
+  TEventLogMessageProcessor* processor = FProcessor.get();
+  FMetrics->AddProbe(processor, [processor](TMetricsSnapshot& ASnapshot) {
+    TProcessorFigures& figures = ASnapshot.Processor;
+    figures.InboundQueueDepth = processor->SignalledMessageQueue().Count();
+    figures.OutboundSyslogQueueDepth = processor->OutboundSyslogQueue().Count();
+    figures.OutboundBeatQueueDepth = processor->OutboundBeatQueue().Count();
+    const TProcessingCounters& counters = processor->Counters();
+    figures.BatchSecondsSum = static_cast<double>(counters.BatchNanoseconds.load(std::memory_order_relaxed)) / 1e9;
+    figures.BatchCount = counters.Batches.load(std::memory_order_relaxed);
+  });
 }
 
 bool TEventLogManager::LoadEventLogApi() {
@@ -187,6 +218,7 @@ void TEventLogManager::StartEndpoint() {
       settings.LocalAPIIP(), settings.LocalAPIPort(), settings.LocalAPIProtocol(), settings.CertFile(),
       settings.KeyFile(), settings.RootCertFile(), settings.LocalAPIUsername(), settings.LocalAPIPassword(), *FConfig,
       settings.ClientCAFile());
+  FEndPoint->SetMetrics(FMetrics.get());
   // The rest of the pipeline starts either way.
   if (FEndPoint->Start())
     LogInfo("Endpoint startted");
@@ -222,8 +254,12 @@ void TEventLogManager::StopTrainers() {
   FTrainers->clear();
 }
 
-void TEventLogManager::StopSyslogSenders() { StopRegistry(FSysLogSenders, "Shut down syslog senders", *FProcessor); }
+void TEventLogManager::StopSyslogSenders() {
+  StopRegistry(FSysLogSenders, "Shut down syslog senders", *FProcessor, *FMetrics);
+}
 
-void TEventLogManager::StopBeatSenders() { StopRegistry(FBeatSenders, "Shut down log beat senders", *FProcessor); }
+void TEventLogManager::StopBeatSenders() {
+  StopRegistry(FBeatSenders, "Shut down log beat senders", *FProcessor, *FMetrics);
+}
 
 }  // namespace zor

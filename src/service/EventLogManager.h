@@ -9,6 +9,7 @@
 #include "collection/EventLogSubscriber.h"
 #include "config/Collector.h"
 #include "core/ParkedThreads.h"
+#include "delivery/MetricsRegistry.h"
 #include "management/CurrentConfig.h"
 #include "management/EvtSyslogSvcEndPoint.h"
 #include "platform/ControlWindow.h"
@@ -59,12 +60,16 @@ class TEventLogManager {
   // The owner of the current configuration, which other threads read and
   // change (the management endpoint, the configuration-server client).
   [[nodiscard]] TCurrentConfig& CurrentConfig() { return *FConfig; }
+  // The counters of the readers and senders, which the endpoint reads.
+  [[nodiscard]] const TMetricsRegistry& Metrics() const { return *FMetrics; }
 
  private:
   // The control window's handler: WM_RECONFIGURE stops the pipeline, reloads
   // the file and starts again. Rethrows a load failure to the message loop.
   void WndProc(const TMessage& AMessage);
 
+  // The start-up stages, without the bookkeeping of StartUp.
+  [[nodiscard]] bool StartPipeline();
   void LoadConfigAndSetLogLevel();
   void CreateControlWindow();
   void LogStartupBanner(bool AConfigFileExisted);
@@ -86,6 +91,8 @@ class TEventLogManager {
   void StopSyslogSenders();
   void StopBeatSenders();
 
+  // First, so that it goes last: every reader and sender counts in it.
+  const std::unique_ptr<TMetricsRegistry> FMetrics = std::make_unique<TMetricsRegistry>();
   std::unique_ptr<TControlWindow> FControlWindow;
   // Created after the control window, which it posts WM_RECONFIGURE to.
   std::unique_ptr<TCurrentConfig> FConfig;

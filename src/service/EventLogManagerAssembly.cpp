@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "management/AsciiCase.h"
 #include "platform/ServicePaths.h"
 #include "service/EventLogManager.h"
 #include "support/Log.h"
@@ -45,6 +46,25 @@ const char* DelimiterLine(TSyslogDelimiter ADelimiter) {
       break;
   }
   return nullptr;
+}
+
+// The transport label of a syslog destination in the figures.
+const char* TransportLabel(TSysLogTransport ATransport) {
+  return ATransport == TSysLogTransport::sltUDP   ? "UDP"
+         : ATransport == TSysLogTransport::sltTCP ? "TCP"
+                                                  : "TLS";
+}
+
+// Items waiting in each sender of ARegistry, written into the snapshot's
+// row of the sender's counters.
+template <class TRegistry>
+TMetricsRegistry::TProbe QueuedProbe(TRegistry* ARegistry) {
+  return [ARegistry](TMetricsSnapshot& ASnapshot) {
+    ARegistry->ForEachSender([&](const std::string&, const auto& ASender) {
+      for (TDestinationFigures& figures : ASnapshot.Destinations)
+        if (figures.Source == ASender.CountersObject().get()) figures.Queued = ASender.QueuedCount();
+    });
+  };
 }
 
 const char* TrueFalse(bool AValue) { return AValue ? "True" : "False"; }
@@ -120,8 +140,13 @@ void TEventLogManager::InitSyslogSenders() {
       options.ForwardHeader = receiver->ForwardHeader();
       for (const std::string& address : receiver->ForwardIPList())
         options.ForwardIPList += (options.ForwardIPList.empty() ? "" : ",") + address;
+      TSysLogSenderTuning tuning;
+      tuning.Counters = FMetrics->Destination(TOutputKind::okSyslog,
+                                              TSysLogSenders::DestinationKey(receiver->Host(), receiver->Port()),
+                                              TransportLabel(receiver->Transport()));
       auto sender = std::make_unique<TSysLogSender>(receiver->Host(), receiver->Port(), receiver->Transport(),
-                                                    receiver->TCPDelimiter(), receiver->Name(), options);
+                                                    receiver->TCPDelimiter(), receiver->Name(), options,
+                                                    std::move(tuning));
 
       LogInfo("Loading Syslog sender [%d] for Reader [%d] %s", index, i, sender->SenderName().c_str());
       LogInfo("  Desination Host %s", receiver->Host().c_str());
@@ -137,6 +162,7 @@ void TEventLogManager::InitSyslogSenders() {
   TSyslogMessageQueue* outbound = &FProcessor->OutboundSyslogQueue();
   TSysLogSenders* senders = FSysLogSenders.get();
   FProcessor->SetSyslogBacklogProbe([outbound, senders] { return outbound->Count() + senders->QueuedCount(); });
+  FMetrics->AddProbe(senders, QueuedProbe(senders));
   (void)FSysLogSenders->ThreadStart(false, 0);
 }
 
@@ -161,8 +187,16 @@ void TEventLogManager::InitBeatSenders() {
       options.QueueSecondsThreshold = FCollector->QueueSecondsThreshold();
       options.VerifyCertificate = receiver->VerifyCertificate();
       options.CAFile = receiver->CAFile();
+      // The endpoint's URL as the poster addresses it: "http" in any letter
+      // case means plain HTTP, anything else TLS.
+      const bool plain = UpperAscii(receiver->Protocol()) == "HTTP";
+      TBeatSenderTuning tuning;
+      tuning.Counters = FMetrics->Destination(
+          TOutputKind::okBeat,
+          std::string(plain ? "http://" : "https://") + receiver->Host() + ":" + std::to_string(receiver->Port()),
+          plain ? "HTTP" : "HTTPS");
       auto sender = std::make_unique<TBeatSender>(receiver->Host(), receiver->Port(), receiver->UserName(),
-                                                  receiver->Password(), options);
+                                                  receiver->Password(), options, std::move(tuning));
       LogInfo("Loading Beat [%d] for Reader [%d] %s://%s:%d", index, i, receiver->Protocol().c_str(),
               receiver->Host().c_str(), receiver->Port());
       FBeatSenders->AddSender(std::move(sender));
@@ -178,6 +212,7 @@ void TEventLogManager::InitBeatSenders() {
     const size_t syslog = syslogSenders ? syslogQueue->Count() + syslogSenders->QueuedCount() : 0;
     return std::max(syslog, beatQueue->Count() + beatSenders->QueuedCount());
   });
+  FMetrics->AddProbe(beatSenders, QueuedProbe(beatSenders));
   (void)FBeatSenders->ThreadStart(false, 0);
 }
 
@@ -197,7 +232,8 @@ void TEventLogManager::InitSubscribers() {
       continue;
     }
     LogReaderOutput(reader);
-    auto subscriber = std::make_unique<TEventLogSubscriber>(FProcessor.get(), reader, BookmarkDir(), FWinEvt);
+    auto subscriber = std::make_unique<TEventLogSubscriber>(FProcessor.get(), reader, BookmarkDir(), FWinEvt,
+                                                            FMetrics->Reader(reader.Name()));
     (void)subscriber->ThreadStart(false, 0);
     FSubscribers->push_back(std::move(subscriber));
   }

@@ -46,7 +46,8 @@ TSysLogSender::TSysLogSender(std::string AHost, uint16_t APort, TSysLogTransport
     : TSenderWorker(AHost + ":" + std::to_string(APort), "messages",
                     TFlushThresholds{ASenderOptions.QueueCountThreshold, ASenderOptions.QueueSecondsThreshold},
                     TDeliveryTuning{std::move(ATuning.Clock), ATuning.RetryInitialMilliseconds,
-                                    ATuning.RetryMaxMilliseconds, ATuning.MaxQueuedMessages}),
+                                    ATuning.RetryMaxMilliseconds, ATuning.MaxQueuedMessages,
+                                    std::move(ATuning.Counters)}),
       FHost(std::move(AHost)),
       FPort(APort),
       FTransport(ATransport),
@@ -270,6 +271,7 @@ bool TSysLogSender::WriteStream(std::deque<TMessage>& ABatch, TAttempt& AAttempt
     if (socket.LastError() != 0) AError += std::string(": ") + std::strerror(socket.LastError());
   }
   accepted = std::clamp(accepted, 0, length);
+  FCounters->Bytes.fetch_add(static_cast<uint64_t>(accepted), std::memory_order_relaxed);
   // Messages that ended at or before the count went out whole.
   const size_t whole = static_cast<size_t>(
       std::upper_bound(FWrite.Ends.begin(), FWrite.Ends.end(), static_cast<size_t>(accepted)) - FWrite.Ends.begin());
@@ -303,8 +305,10 @@ TSysLogSender::TSendResult TSysLogSender::SendDatagram(const std::string& ABytes
   }
   const int length = static_cast<int>(ABytes.size());
   try {
-    if (socket.SendMessage(reinterpret_cast<const uint8_t*>(ABytes.data()), length) == length)
+    if (socket.SendMessage(reinterpret_cast<const uint8_t*>(ABytes.data()), length) == length) {
+      FCounters->Bytes.fetch_add(static_cast<uint64_t>(length), std::memory_order_relaxed);
       return TSendResult::Sent;
+    }
     AError = std::strerror(socket.LastError());
   } catch (const std::exception& e) {
     AError = e.what();

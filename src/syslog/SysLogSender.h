@@ -51,6 +51,8 @@ struct TSysLogSenderTuning {
   // Makes the sender's socket (null: the socket of the transport, with
   // SocketTimeouts). Lets a test put a scripted socket in the sender's place.
   std::function<std::unique_ptr<TBlockingSocket>()> SocketFactory;
+  // Where the sender counts (null: counters of its own).
+  std::shared_ptr<TDestinationCounters> Counters;
 };
 
 // What became of the messages handed to one sender (TDeliveryCounts): Sent

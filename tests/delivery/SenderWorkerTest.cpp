@@ -86,10 +86,12 @@ class TScriptedSender : public TSenderWorker<TItem> {
 
 class SenderWorkerTest : public testing::Test {
  protected:
-  std::unique_ptr<TScriptedSender> Start(size_t AMaxQueued = 100000) {
+  std::unique_ptr<TScriptedSender> Start(size_t AMaxQueued = 100000,
+                                         std::shared_ptr<TDestinationCounters> ACounters = nullptr) {
     TDeliveryTuning tuning;
     tuning.Clock = FClock.Function();
     tuning.MaxQueuedItems = AMaxQueued;
+    tuning.Counters = std::move(ACounters);
     auto sender = std::make_unique<TScriptedSender>(std::move(tuning));
     sender->SetListener(&FListener);
     EXPECT_TRUE(sender->ThreadStart(false, INFINITE));
@@ -143,6 +145,32 @@ TEST_F(SenderWorkerTest, BoundedQueueDropsTheOldestAndTheRestAtTheEnd) {
   sender->Add({"s5"});
   sender.reset();
   EXPECT_EQ(FListener.Outcomes().back(), "s5:dropped");
+}
+
+// Senders count in the counters they are given, which outlive them: the
+// sender of the next start-up goes on from there. The connection gauge
+// follows the last attempt that reached the receiver or failed.
+TEST_F(SenderWorkerTest, CountsInSharedCountersWithTheStateOfTheLastAttempt) {
+  auto counters = std::make_shared<TDestinationCounters>();
+  auto sender = Start(100000, counters);
+  sender->Add({"s1", "r2"});
+  ASSERT_TRUE(test::WaitUntil([&] { return counters->FailedAttempts.load() == 1; }));
+  EXPECT_EQ(counters->Connected.load(), 0);
+  EXPECT_EQ(counters->LastError().Text, "scripted failure");
+  EXPECT_EQ(counters->Sent.load(), 1u);
+
+  FClock.Advance(milliseconds(1000));
+  sender->Add({});
+  ASSERT_TRUE(test::WaitUntil([&] { return counters->Sent.load() == 2; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return counters->Connected.load() == 1; }));
+  sender.reset();
+
+  auto next = Start(100000, counters);
+  EXPECT_EQ(next->CountersObject(), counters);
+  next->Add({"s3", "d4"});
+  ASSERT_TRUE(test::WaitUntil([&] { return counters->Dropped.load() == 1; }));
+  EXPECT_EQ(next->Counts().Sent, 3u);
+  EXPECT_EQ(counters->Retried.load(), 1u);
 }
 
 TEST(RetryBackOffTest, DoublesFromOneSecondUpToOneMinuteAndResets) {

@@ -2,7 +2,8 @@
 // parsing, Basic credentials, the path's pieces and the query's entries, and
 // a PUT body on its way to the configuration (applied to a copy, checked,
 // saved when it passes). The endpoint checks credentials (a user is
-// configured), so each input also runs the decision on what it sends.
+// configured), so each input also runs the decision on what it sends. The
+// figures of METRICS and HEALTH come from a small registry.
 #include <unistd.h>
 
 #include <cstdint>
@@ -24,6 +25,12 @@ struct TFixture {
     Config = std::make_unique<TCurrentConfig>((Folder / "SvcConfig.json").string(), nullptr);
     EndPoint = std::make_unique<TEvtSyslogSvcEndPoint>("127.0.0.1", 0, "http", "", "", "", "admin", "secret",
                                                        *Config);
+    // Something to show for METRICS and HEALTH.
+    Metrics.BeginStartUp();
+    Metrics.Reader("Security \"x\"")->RecordsRead += 3;
+    Metrics.Destination(TOutputKind::okBeat, "http://127.0.0.1:9200", "HTTP")->NoteRejected("mapper_parsing_exception");
+    Metrics.SetState(TPipelineState::psRunning);
+    EndPoint->SetMetrics(&Metrics);
   }
   ~TFixture() {
     std::error_code error;
@@ -32,6 +39,7 @@ struct TFixture {
   const std::filesystem::path Folder =
       std::filesystem::temp_directory_path() / ("zor-fuzz-management-" + std::to_string(::getpid()));
   std::unique_ptr<TCurrentConfig> Config;
+  TMetricsRegistry Metrics;
   std::unique_ptr<TEvtSyslogSvcEndPoint> EndPoint;
 };
 

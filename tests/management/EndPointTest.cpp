@@ -154,6 +154,42 @@ TEST_F(EndPointTest, CommandsMatchInAnyCaseAndOnlyWithTheirPieceCount) {
   EXPECT_EQ(Posts(), 0);
 }
 
+// METRICS and HEALTH read the registry set on the endpoint; without one
+// there is nothing to serve.
+TEST_F(EndPointTest, MetricsAndHealthReadTheRegistry) {
+  StartEndPoint();
+  for (const char* path : {"/metrics", "/health"}) {
+    const auto answer = Client().Get(path);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 503) << path;
+  }
+  FEndPoint.reset();
+
+  TMetricsRegistry registry;
+  registry.BeginStartUp();
+  registry.Reader("Security")->RecordsRead += 12;
+  registry.SetState(TPipelineState::psFailed, "Duplicates not allowed");
+  FEndPoint = std::make_unique<TEvtSyslogSvcEndPoint>("127.0.0.1", 0, "http", "", "", "", "", "", FConfig);
+  FEndPoint->SetMetrics(&registry);
+  ASSERT_TRUE(FEndPoint->Start());
+  httplib::Client client = Client();
+  const auto metrics = client.Get("/METRICS");
+  ASSERT_TRUE(metrics);
+  EXPECT_EQ(metrics->status, 200);
+  EXPECT_EQ(metrics->get_header_value("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
+  EXPECT_NE(metrics->body.find("zor_reader_records_read_total{reader=\"Security\"} 12\n"), std::string::npos);
+  const auto failed = client.Get("/Health");
+  ASSERT_TRUE(failed);
+  EXPECT_EQ(failed->status, 503);
+  EXPECT_EQ(Json::Parse(failed->body)["reason"], "Duplicates not allowed");
+  registry.SetState(TPipelineState::psRunning);
+  const auto running = client.Get("/health");
+  ASSERT_TRUE(running);
+  EXPECT_EQ(running->status, 200);
+  EXPECT_EQ(Json::Parse(running->body)["readers"][0]["recordsRead"], 12);
+  FEndPoint.reset();
+}
+
 TEST_F(EndPointTest, ChangesAreCheckedSavedAndSignalled) {
   StartEndPoint();
   httplib::Client client = Client();

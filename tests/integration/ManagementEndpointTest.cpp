@@ -83,24 +83,6 @@ class ManagementEndpointTest : public testing::Test, protected test::TServiceFol
     return count;
   }
 
-  // The port of the ANth endpoint started (1: the first).
-  uint16_t EndPointPort(int ANth = 1) const {
-    static const std::regex listening("\\[EndPoint\\] Listening on [0-9a-f.:]+:([0-9]+)");
-    uint16_t port = 0;
-    EXPECT_TRUE(WaitUntil([&] {
-      const std::string log = Log();
-      int seen = 0;
-      for (std::sregex_iterator it(log.begin(), log.end(), listening), end; it != end; ++it) {
-        if (++seen == ANth) {
-          port = static_cast<uint16_t>(std::stoi((*it)[1]));
-          return true;
-        }
-      }
-      return false;
-    }));
-    return port;
-  }
-
   // curl with AOptions against APath of the endpoint.
   TAnswer Curl(const std::string& AOptions, const std::string& APath, uint16_t APort,
                const std::string& AScheme = "http", const std::string& AHost = "127.0.0.1") {

@@ -21,6 +21,7 @@
 #include "evtx/EvtxReader.h"
 #include "support/BulkReceiver.h"
 #include "support/LoopbackSink.h"
+#include "support/MetricsScrape.h"
 #include "support/ServiceFolders.h"
 #include "support/TestCertificate.h"
 #include "support/WaitUntil.h"
@@ -84,7 +85,7 @@ std::string ReaderJson(const std::string& AName, const std::string& AChannel, co
 }
 
 std::string ConfigJson(const std::vector<std::string>& AReaders) {
-  std::string json = "{\"logLevel\": 4, \"processingThreads\": 2, \"interfaces\": [";
+  std::string json = "{\"port\": 0, \"logLevel\": 4, \"processingThreads\": 2, \"interfaces\": [";
   for (size_t i = 0; i < AReaders.size(); ++i) json += (i ? "," : "") + AReaders[i];
   return json + "]}";
 }
@@ -238,6 +239,34 @@ TEST_F(ServiceBeatTest, EndpointDownAtStartAndRefusingLosesNothingAndSyslogGoesO
   expected.erase(refused2);
   const size_t twice = ExpectEveryRecord(*receiver, expected, std::chrono::seconds(60));
   RecordProperty("DocumentsReceivedTwice", static_cast<int>(twice));
+
+  // The figures agree with what the receivers got: every document the
+  // endpoint stored was counted accepted, the two it refused dropped, and
+  // every syslog line sent.
+  const uint16_t port = EndPointPort();
+  const std::string beat = "{destination=\"http://127.0.0.1:" + std::to_string(receiver->Port()) + "\"}";
+  std::map<std::string, double> metrics;
+  EXPECT_TRUE(test::WaitUntil([&] {
+    metrics = test::ScrapeMetrics(port);
+    return test::Sample(metrics, "zor_beat_documents_accepted_total" + beat) ==
+               static_cast<double>(receiver->DocumentCount()) &&
+           test::Sample(metrics, "zor_beat_documents_dropped_total" + beat) == 2;
+  })) << test::Sample(metrics, "zor_beat_documents_accepted_total" + beat) << " accepted, "
+      << receiver->DocumentCount() << " stored";
+  EXPECT_EQ(test::Sample(metrics, "zor_beat_documents_rejected_total{destination=\"http://127.0.0.1:" +
+                                      std::to_string(receiver->Port()) + "\",error_type=\"mapper_parsing_exception\"}"),
+            2);
+  EXPECT_GT(test::Sample(metrics, "zor_beat_documents_retried_total" + beat), 0);
+  EXPECT_EQ(test::Sample(metrics, "zor_beat_last_status" + beat), 200);
+  EXPECT_EQ(test::Sample(metrics, "zor_beat_documents_queued" + beat), 0);
+  const std::string received = syslog->Received();
+  const std::string tcp = "{destination=\"127.0.0.1:" + std::to_string(syslog->Port()) + "\",transport=\"TCP\"}";
+  EXPECT_EQ(test::Sample(metrics, "zor_syslog_messages_sent_total" + tcp),
+            static_cast<double>(std::count(received.begin(), received.end(), '\n')));
+  EXPECT_EQ(test::Sample(metrics, "zor_syslog_bytes_sent_total" + tcp), static_cast<double>(received.size()));
+  EXPECT_EQ(test::Sample(metrics, "zor_syslog_messages_dropped_total" + tcp), 0);
+  EXPECT_EQ(test::Sample(metrics, "zor_reader_records_read_total{reader=\"Reader1\"}"),
+            static_cast<double>(records.size()));
   Stop(*service);
   EXPECT_EQ(receiver->RejectedDocuments(), 2u);
   EXPECT_TRUE(LogHas("refused a document"));

@@ -19,6 +19,7 @@
 #include "evtx/EvtxReader.h"
 #include "evtx/XmlChannel.h"
 #include "support/LoopbackSink.h"
+#include "support/MetricsScrape.h"
 #include "support/RsyslogRunner.h"
 #include "support/ServiceFolders.h"
 #include "support/TestCertificate.h"
@@ -95,7 +96,7 @@ std::string JsonEscaped(const std::string& AText) {
 }
 
 std::string ConfigJson(const std::vector<TReaderConfig>& AReaders, const std::string& AExtra = "") {
-  std::string json = "{\"logLevel\": 4, \"processingThreads\": 2" + AExtra + ", \"interfaces\": [";
+  std::string json = "{\"port\": 0, \"logLevel\": 4, \"processingThreads\": 2" + AExtra + ", \"interfaces\": [";
   for (size_t i = 0; i < AReaders.size(); ++i) {
     const TReaderConfig& r = AReaders[i];
     json += std::string(i ? "," : "") + "{\"name\": \"" + r.Name + "\", \"path\": \"" + r.Channel +
@@ -192,6 +193,18 @@ TEST_P(ServiceRsyslogTransportTest, EveryRecordArrivesOnceInOrder) {
     ASSERT_TRUE(std::regex_match(line.substr(0, event), header)) << line;
     ASSERT_EQ(line.compare(line.size() - tail.size(), tail.size(), tail), 0) << line;
   }
+
+  // The sender counted what rsyslog got.
+  const std::string label = std::string("{destination=\"127.0.0.1:") + std::to_string(FRsyslog->Port(c.Input)) +
+                            "\",transport=\"" + (c.Input == TInput::Tls ? "TLS" : c.Transport) + "\"}";
+  const auto metrics = test::ScrapeMetrics(EndPointPort());
+  EXPECT_EQ(test::Sample(metrics, "zor_syslog_messages_sent_total" + label), static_cast<double>(lines.size()));
+  EXPECT_EQ(test::Sample(metrics, "zor_syslog_messages_dropped_total" + label), 0);
+  EXPECT_EQ(test::Sample(metrics, "zor_syslog_connected" + label), 1);
+  EXPECT_EQ(test::Sample(metrics, "zor_reader_records_read_total{reader=\"Reader1\"}"),
+            static_cast<double>(expected.size()));
+  EXPECT_EQ(test::Sample(metrics, "zor_reader_bookmark_record_id{reader=\"Reader1\"}"),
+            static_cast<double>(expected.back()));
   Stop(*service);
 
   const std::string transportLine = std::string("  Transport = ") +

@@ -1,6 +1,7 @@
 #include "support/ServiceFolders.h"
 
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "support/Utilities.h"
@@ -49,6 +50,23 @@ std::string TServiceFolders::Log() const {
 testing::AssertionResult TServiceFolders::LogHas(const std::string& AText) const {
   return WaitUntil([&] { return Log().find(AText) != std::string::npos; }, std::chrono::seconds(30),
                    "log line \"" + AText + "\"");
+}
+
+uint16_t TServiceFolders::EndPointPort(int ANth) const {
+  static const std::regex listening("\\[EndPoint\\] Listening on [0-9a-f.:]+:([0-9]+)");
+  uint16_t port = 0;
+  EXPECT_TRUE(WaitUntil([&] {
+    const std::string log = Log();
+    int seen = 0;
+    for (std::sregex_iterator it(log.begin(), log.end(), listening), end; it != end; ++it) {
+      if (++seen == ANth) {
+        port = static_cast<uint16_t>(std::stoi((*it)[1]));
+        return true;
+      }
+    }
+    return false;
+  }));
+  return port;
 }
 
 testing::AssertionResult TServiceFolders::LogInOrder(const std::vector<std::string>& ATexts) const {

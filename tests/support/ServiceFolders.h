@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,6 +34,9 @@ class TServiceFolders {
   // The log file as UTF-8 text, without its byte order mark.
   std::string Log() const;
   [[nodiscard]] testing::AssertionResult LogHas(const std::string& AText) const;
+  // The port of the ANth management endpoint the log says was started (1:
+  // the first); waits for it, 0 when none came.
+  uint16_t EndPointPort(int ANth = 1) const;
   // The texts appear in the log in this order.
   [[nodiscard]] testing::AssertionResult LogInOrder(const std::vector<std::string>& ATexts) const;
 

@@ -57,6 +57,12 @@ size_t OnBody(char* AData, size_t ASize, size_t ACount, void* AResponse) {
                                                                                                       : 0;
 }
 
+// Called by curl during a transfer, about once a second and on every
+// transfer of data; a non-zero result ends the transfer.
+int OnProgress(void* AAbortEvent, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<TEvent*>(AAbortEvent)->IsSet() ? 1 : 0;
+}
+
 }  // namespace
 
 struct TEndpointClient::TCurl {
@@ -132,6 +138,11 @@ void TEndpointClient::Init(const std::string& AEndpoint, const std::string& APor
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, AOptions.VerifyCertificate ? 2L : 0L);
   if (AOptions.VerifyCertificate && !AOptions.CAFile.empty())
     curl_easy_setopt(curl, CURLOPT_CAINFO, AOptions.CAFile.c_str());
+  if (AOptions.AbortEvent != nullptr) {
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, AOptions.AbortEvent);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  }
   SetContentHeaders(FAccept, FContentType);
 }
 

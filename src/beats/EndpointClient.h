@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "beats/HttpResponse.h"
+#include "platform/Event.h"
 
 namespace zor {
 
@@ -21,6 +22,10 @@ struct TEndpointClientOptions {
   // With VerifyCertificate: a PEM file of trusted certificates; empty means the
   // system's trust store.
   std::string CAFile;
+  // When set, a request in progress gives up (as a failed transfer) soon
+  // after this event is signalled, so its owner can stop without waiting
+  // for a slow peer. Borrowed; must outlive the client.
+  TEvent* AbortEvent = nullptr;
 };
 
 // The one HTTP client of the service, bound to one endpoint and one resource

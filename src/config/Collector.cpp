@@ -85,6 +85,15 @@ const TJSONKeyTable<TCollector>& TCollector::Keys() {
         .NotCompared();
     JSONConfig::AddPassword(t, "configServerPassword", &TSelf::FConfigServerPassword, passwordRules)
         .NotCompared()
+        // Opt-in check of the configuration server's certificate (a set-up
+        // without these keys keeps talking to a server with any
+        // certificate). Written only when set.
+        .Boolean("configServerVerifyCertificate", &TSelf::FConfigServerVerifyCertificate)
+        .NotCompared()
+        .WriteWhen([](const TSelf& ASelf) { return ASelf.FConfigServerVerifyCertificate; })
+        .String("configServerCaFile", &TSelf::FConfigServerCAFile)
+        .NotCompared()
+        .WriteWhen([](const TSelf& ASelf) { return JSONConfig::IsNotBlank(ASelf.FConfigServerCAFile); })
         .Boolean("apmEnabled", &TSelf::FAPMEnabled)
         .String("apmServerIp", &TSelf::FAPMServerIP)
         .WriteWhen(apmEnabled)

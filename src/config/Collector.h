@@ -85,6 +85,13 @@ class TCollector : public TJSONConfig<TCollector> {
   void SetConfigServerUserName(const std::string& AValue) { FConfigServerUserName = AValue; }
   [[nodiscard]] const std::string& ConfigServerPassword() const { return FConfigServerPassword; }
   void SetConfigServerPassword(const std::string& AValue) { FConfigServerPassword = AValue; }
+  // Check the configuration server's certificate and host name (default
+  // false); with ConfigServerCAFile, against that PEM file, else against the
+  // system's trust store.
+  [[nodiscard]] bool ConfigServerVerifyCertificate() const { return FConfigServerVerifyCertificate; }
+  void SetConfigServerVerifyCertificate(bool AValue) { FConfigServerVerifyCertificate = AValue; }
+  [[nodiscard]] const std::string& ConfigServerCAFile() const { return FConfigServerCAFile; }
+  void SetConfigServerCAFile(const std::string& AValue) { FConfigServerCAFile = AValue; }
   [[nodiscard]] bool APMEnabled() const { return FAPMEnabled; }
   void SetAPMEnabled(bool AValue) { FAPMEnabled = AValue; }
   [[nodiscard]] const std::string& APMServerIP() const { return FAPMServerIP; }
@@ -175,6 +182,8 @@ class TCollector : public TJSONConfig<TCollector> {
   int32_t FConfigServerCheckInterval{};
   std::string FConfigServerUserName;
   std::string FConfigServerPassword;
+  bool FConfigServerVerifyCertificate{};
+  std::string FConfigServerCAFile;
   bool FAPMEnabled{};
   std::string FAPMServerIP;
   uint16_t FAPMServerPort{};

@@ -93,6 +93,8 @@ TConfigChange TCurrentConfig::Adopt(const TCollector& AReceived) {
   received.SetConfigServer(current->ConfigServer());
   received.SetConfigServerUserName(current->ConfigServerUserName());
   received.SetConfigServerPassword(current->ConfigServerPassword());
+  received.SetConfigServerVerifyCertificate(current->ConfigServerVerifyCertificate());
+  received.SetConfigServerCAFile(current->ConfigServerCAFile());
 
   // Checked and compared in the form the file keeps: a key the file does not
   // write would otherwise differ at every query and restart every time.

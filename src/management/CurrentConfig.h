@@ -84,7 +84,8 @@ class TCurrentConfig {
 
   // A configuration received from the configuration server. The local
   // configuration-server settings ("useConfigServer", "configServer",
-  // "configServerUserName", "configServerPassword") are kept. Compared by
+  // "configServerUserName", "configServerPassword" and the server's
+  // certificate check) are kept. Compared by
   // what the file would hold, so keys the file does not keep cause no
   // restart: coUnchanged when TCollector::HasChanged finds no difference.
   TConfigChange Adopt(const TCollector& AReceived) EXCLUDES(FChangeLock);

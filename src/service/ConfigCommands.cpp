@@ -14,6 +14,7 @@
 #include "service/ProgramOptions.h"
 #include "support/CryptoAPI.h"
 #include "support/Json.h"
+#include "support/Utilities.h"
 
 namespace zor {
 
@@ -32,7 +33,14 @@ int RunCheckConfig(const TProgramOptions& AOptions, const std::string& AFile) {
                  result.Problems.size() == 1 ? "" : "s", fileName.c_str());
     return 1;
   }
-  const std::string text = Json::PrettyText(*result.Effective->ToJSONObject());
+  const TCollector& collector = *result.Effective;
+  if (!TUtilities::IsBlank(collector.ConfigServer()) && collector.ConfigServerCheckInterval() <= 0) {
+    std::fprintf(stderr,
+                 "%s: note: configServerCheckInterval is %d: the configuration server is asked once at start-up "
+                 "and not again\n",
+                 fileName.c_str(), collector.ConfigServerCheckInterval());
+  }
+  const std::string text = Json::PrettyText(*collector.ToJSONObject());
   std::fwrite(text.data(), 1, text.size(), stdout);
   return std::fflush(stdout) == 0 ? 0 : 1;
 }

@@ -1,5 +1,7 @@
 #include "service/EventLogManager.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -173,9 +175,7 @@ void TEventLogManager::WndProc(const TMessage& AMessage) {
 //
 // The builders of the senders, subscribers and trainers (InitSyslogSenders,
 // InitBeatSenders, InitSubscribers, InitTrainers) are in
-// EventLogManagerAssembly.cpp. The configuration-server client is not part of
-// this build: its stage logs what it would have done and start-up goes on
-// without it.
+// EventLogManagerAssembly.cpp.
 
 void TEventLogManager::CreateProcessor() {
   FProcessor = std::make_unique<TEventLogMessageProcessor>(FCollector->ProcessingThreads());
@@ -202,12 +202,28 @@ bool TEventLogManager::LoadEventLogApi() {
 }
 
 void TEventLogManager::StartConfigQuery() {
-  if (TUtilities::IsBlank(FCollector->ConfigServer())) {
+  const TCollector& settings = *FCollector;
+  if (TUtilities::IsBlank(settings.ConfigServer())) {
     LogInfo("No Config Server Found In File");
     return;
   }
-  LogError("Config server %s is configured, but this build has no configuration server client",
-           FCollector->ConfigServer().c_str());
+  LogInfo("Config Query Thread Started For Server %s", settings.ConfigServer().c_str());
+  try {
+    TEndpointClientOptions options;
+    options.VerifyCertificate = settings.ConfigServerVerifyCertificate();
+    options.CAFile = settings.ConfigServerCAFile();
+    FConfigQuery = std::make_unique<TConfigServiceQuery>(
+        static_cast<int32_t>(std::min<int64_t>(int64_t{settings.ConfigServerCheckInterval()} * 60, INT32_MAX)),
+        TUtilities::GetURLFromURLString(settings.ConfigServer()),
+        TUtilities::GetPortFromURLString(settings.ConfigServer()), settings.ConfigServerUserName(),
+        settings.ConfigServerPassword(), TCollector::GetUniqueID(), TCollectorType::ctWinEvt, *FConfig, options);
+    if (!FConfigQuery->ThreadStart(false, 0)) LogError("Config Query Thread could not be started");
+  } catch (const std::exception& error) {
+    // A server address the service cannot use leaves it without queries; the
+    // rest of the pipeline starts.
+    LogError("Config Query Thread not started for server %s: %s", settings.ConfigServer().c_str(), error.what());
+    FConfigQuery.reset();
+  }
 }
 
 void TEventLogManager::StartEndpoint() {
@@ -228,7 +244,11 @@ void TEventLogManager::StartEndpoint() {
 
 void TEventLogManager::StopEndpoint() { FEndPoint.reset(); }
 
-void TEventLogManager::StopConfigQuery() {}
+void TEventLogManager::StopConfigQuery() {
+  if (!FConfigQuery) return;
+  (void)FConfigQuery->ThreadStop(true, INFINITE);
+  FConfigQuery.reset();
+}
 
 void TEventLogManager::StopSubscribers() {
   (void)FParkedSubscribers.Reap();

@@ -10,6 +10,7 @@
 #include "config/Collector.h"
 #include "core/ParkedThreads.h"
 #include "delivery/MetricsRegistry.h"
+#include "management/ConfigServiceQuery.h"
 #include "management/CurrentConfig.h"
 #include "management/EvtSyslogSvcEndPoint.h"
 #include "platform/ControlWindow.h"
@@ -101,6 +102,7 @@ class TEventLogManager {
   std::unique_ptr<TEventLogMessageProcessor> FProcessor;
   TWinEvt* FWinEvt = nullptr;  // process-wide, never freed
   // A new one at every start-up, with that start-up's settings.
+  std::unique_ptr<TConfigServiceQuery> FConfigQuery;
   std::unique_ptr<TEvtSyslogSvcEndPoint> FEndPoint;
   std::unique_ptr<TSysLogSenders> FSysLogSenders;
   std::unique_ptr<TBeatSenders> FBeatSenders;

@@ -134,6 +134,7 @@ TEST_F(CurrentConfigTest, RemovingAReaderTakesTheFirstOfThatNameInAnyCaseAndAlwa
 
 TEST_F(CurrentConfigTest, AdoptionKeepsTheLocalServerSettingsAndComparesWhatTheFileKeeps) {
   WriteFile(R"({"logLevel": 3, "configServer": "https://local:8443", "configServerUserName": "me",
+      "configServerVerifyCertificate": true, "configServerCaFile": "/etc/cfg-ca.pem",
       "interfaces": [{"name": "A", "syslogReceivers": [{"host": "127.0.0.1", "port": 514}]},
                      {"name": "B", "syslogReceivers": [{"host": "127.0.0.1", "port": 515}]}]})");
   (void)FConfig.Load(true);
@@ -147,7 +148,8 @@ TEST_F(CurrentConfigTest, AdoptionKeepsTheLocalServerSettingsAndComparesWhatTheF
             TOutcome::coUnchanged);
   EXPECT_EQ(Posts(), 0);
 
-  EXPECT_EQ(FConfig.Adopt(*received(R"({"logLevel": 5, "configServer": "https://elsewhere"})")).Outcome,
+  EXPECT_EQ(FConfig.Adopt(*received(R"({"logLevel": 5, "configServer": "https://elsewhere",
+                                         "configServerVerifyCertificate": false})")).Outcome,
             TOutcome::coApplied);
   EXPECT_EQ(Posts(), 1);
   TCollector saved;
@@ -155,6 +157,8 @@ TEST_F(CurrentConfigTest, AdoptionKeepsTheLocalServerSettingsAndComparesWhatTheF
   EXPECT_EQ(saved.LogLevel(), 5);
   EXPECT_EQ(saved.ConfigServer(), "https://local:8443");
   EXPECT_EQ(saved.ConfigServerUserName(), "me");
+  EXPECT_TRUE(saved.ConfigServerVerifyCertificate());
+  EXPECT_EQ(saved.ConfigServerCAFile(), "/etc/cfg-ca.pem");
   EXPECT_EQ(saved.InterfaceCount(), 0);
 
   const TConfigChange bad = FConfig.Adopt(*received(R"({"interfaces": [{"name": "Mute"}]})"));

@@ -102,8 +102,12 @@ void TConfigServiceQuery::QueryConfig() {
     request.SetCollectorType(FCollectorType);
     const std::string answer = client.Post(request.AsJSONString());
     // An unreachable server, refused credentials or any other status leave
-    // the configuration as it is, without a word.
-    if (client.StatusCode() != 200 || TUtilities::IsBlank(answer)) return;
+    // the configuration as it is; only the debug level tells why.
+    if (client.StatusCode() != 200) {
+      LogDebug("Config server %s answered %d: %s", url.c_str(), client.StatusCode(), client.LastError().c_str());
+      return;
+    }
+    if (TUtilities::IsBlank(answer)) return;
 
     const std::unique_ptr<TBaseConfigResponse> response = TConfigResponseFactory::GetResponse(answer);
     if (const auto* collector = dynamic_cast<const TCollectorConfigResponse*>(response.get())) {

@@ -1,7 +1,8 @@
-// The management endpoint of the running service, driven by real clients:
-// curl over HTTP and HTTPS, openssl s_client for the refused old protocol,
-// a client in a network namespace of its own for a remote change, and a
-// hundred reconfigurations while events flow to rsyslog.
+// The management endpoint and the configuration-server client of the running
+// service, driven by real peers: curl over HTTP and HTTPS, openssl s_client
+// for the refused old protocol, a client in a network namespace of its own
+// for a remote change, a configuration server of the test, and a hundred
+// reconfigurations while events flow to rsyslog.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -20,6 +21,7 @@
 #include "evtx/XmlChannel.h"
 #include "platform/OsRelease.h"
 #include "support/ChildProcess.h"
+#include "support/ConfigServer.h"
 #include "support/Json.h"
 #include "support/RsyslogRunner.h"
 #include "support/ServiceFolders.h"
@@ -304,23 +306,141 @@ TEST_F(ManagementEndpointTest, WithoutCredentialsOnlyLoopbackClientsMayChange) {
   EXPECT_EQ(Count("Shutting down for reconfigure"), 0);
 }
 
-// A hundred configurations put in a row while events flow to rsyslog:
-// every event arrives (at least once), and no thread or descriptor is left
-// behind.
-TEST_F(ManagementEndpointTest, AHundredReconfigurationsWhileEventsFlow) {
+// Every start-up asks the server once (the interval is 0) and handles its
+// answer; a reload through the endpoint makes the next start-up.
+TEST_F(ManagementEndpointTest, ConfigServerAnswersOfEveryKind) {
+  test::TConfigServer server;
+  server.SetAnswer({200, test::TConfigServer::PendingAnswer("not yet")});
+  const std::string own = R"({"port": 0, "logLevel": 4, "configServer": ")" + server.Url() +
+                          R"(", "configServerCheckInterval": 0})";
+  WriteConfig(own);
+  StartService();
+  const std::string url = server.Url() + "/api/config";
+  EXPECT_TRUE(LogInOrder({"Config Query Thread Started For Server " + server.Url(), "Starting http Endpoint"}));
+  ASSERT_TRUE(WaitUntil([&] { return LogHas("INFO  - Got Pending Response. not yet."); }));
+  EXPECT_TRUE(LogHas("Config Query Interval is not above 0: no further queries until the next start-up"));
+  int starts = 1;
+  const auto reload = [&] {
+    ASSERT_EQ(Curl("-X POST", "/config", EndPointPort(starts)).Status, 200);
+    ++starts;
+    ASSERT_TRUE(WaitUntil([&] { return Count("Endpoint startted") == starts; }));
+    ASSERT_TRUE(WaitUntil([&] { return server.Requests() == starts; }));
+  };
+
+  const std::string error = "ERROR - Error getting Config From Endpoint " + url + ": ";
+  struct TCase {
+    test::TConfigAnswer Answer;
+    std::string Line;  // empty: nothing is logged
+  } const cases[] = {
+      {{500, "{oops500"}, ""},
+      {{200, " \r\n "}, ""},
+      {{200, "{oops"}, error + "Invalid Json String: {oops"},
+      {{200, R"({"type": "pending"})"}, error + "Invalid config response type value: pending."},
+      {{200, R"({"collector": {}})"}, error + "Config response type value not present"},
+      {{200, test::TConfigServer::CollectorAnswer(R"({"interfaces": [{"name": "Mute"}]})")},
+       error + "the configuration fails its check: interfaces[0]: an enabled reader needs a syslog or beat receiver"},
+      // Nothing that the file keeps changes: the server's own address and
+      // an APM address while APM is off are not saved.
+      {{200, test::TConfigServer::CollectorAnswer(
+                 R"({"port": 0, "logLevel": 4, "configServer": "http://elsewhere", "apmServerIp": "10.1.1.1"})")},
+       ""},
+  };
+  const std::string fileBefore = test::ReadFile(ConfigFile());
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Answer.Body);
+    server.SetAnswer(c.Answer);
+    reload();
+    if (!c.Line.empty()) {
+      EXPECT_TRUE(WaitUntil([&] { return LogHas(c.Line); }));
+    }
+  }
+  EXPECT_EQ(test::ReadFile(ConfigFile()), fileBefore);
+  EXPECT_EQ(Count("Error getting Config From Endpoint"), 4);
+  EXPECT_EQ(Count("Shutting down for reconfigure"), starts - 1);
+
+  // A change is adopted once: the next start-up's query finds nothing new.
+  server.SetAnswer({200, test::TConfigServer::CollectorAnswer(R"({"port": 0, "logLevel": 5})")});
+  reload();
+  ASSERT_TRUE(WaitUntil([&] { return server.Requests() == starts + 1 && Count("Endpoint startted") == starts + 1; }));
+  EXPECT_TRUE(LogHas("Config From Endpoint " + url + " adopted and saved; reconfiguring"));
+  const TJSONValue saved = Json::Parse(Curl("", "/config", EndPointPort(starts + 1)).Body);
+  EXPECT_EQ(saved["logLevel"], 5);
+  EXPECT_EQ(saved["configServer"], server.Url());
+  EXPECT_EQ(saved["configServerCheckInterval"], 0);
+  Stop();
+  // One query per start-up and no more.
+  EXPECT_EQ(server.Requests(), starts + 1);
+  EXPECT_EQ(Count("Run initial GetConfig Query"), starts + 1);
+  EXPECT_EQ(Count("Shutting down for reconfigure"), starts);
+  EXPECT_EQ(Count("Config Query Thread Received Should Finish Event"), starts + 1);
+}
+
+// The server's certificate is checked when asked for: against the system's
+// store (which does not know the test's certificate), then against its file.
+TEST_F(ManagementEndpointTest, ConfigServerCertificateCheckedWhenAskedFor) {
+  std::filesystem::create_directories(FRoot / "certs");
+  test::TTestCertificate certificate(FRoot / "certs");
+  test::TConfigServer::TOptions options;
+  options.Certificate = certificate.Certificate();
+  options.Key = certificate.Key();
+  options.UserName = "svc";
+  options.Password = "p w";
+  test::TConfigServer server(options);
+  server.SetAnswer({200, test::TConfigServer::CollectorAnswer(R"({"port": 0, "logLevel": 4})")});
+  const std::string password = Shell(FRoot / "out", "printf 'p w' | '" + std::string(ZOR_BINARY) + "' encrypt-password");
+  WriteConfig(R"({"port": 0, "logLevel": 5, "configServer": ")" + server.Url() +
+              R"(", "configServerVerifyCertificate": true, "configServerUserName": "svc", "configServerPassword": ")" +
+              password.substr(0, password.size() - 1) + "\"}");
+  StartService();
+  ASSERT_TRUE(WaitUntil([&] { return LogHas("Config server " + server.Url() + "/api/config answered -1: "); }));
+  EXPECT_EQ(server.Requests(), 0);  // the handshake failed
+  EXPECT_EQ(Count("Shutting down for reconfigure"), 0);
+
+  const std::string caFile = certificate.CertFile().string();
+  ASSERT_EQ(Curl("-X PUT --data " + Quoted(R"({"configServerCaFile": ")" + caFile + "\"}"), "/config", EndPointPort())
+                .Status,
+            200);
+  // The put restarts once, the adopted answer once more.
+  ASSERT_TRUE(WaitUntil([&] { return Count("Endpoint startted") == 3 && server.Requests() == 2; }));
+  const TJSONValue saved = Json::Parse(test::ReadFile(ConfigFile()));
+  EXPECT_EQ(saved["logLevel"], 4);
+  EXPECT_EQ(saved["configServerCaFile"], caFile);
+  EXPECT_EQ(saved["configServerVerifyCertificate"], true);
+}
+
+// A hundred reconfigurations in a row while events flow to rsyslog, made
+// by puts to the endpoint or by a configuration server whose every answer
+// changes the level: every event arrives (at least once), and no thread or
+// descriptor is left behind.
+enum class TReconfigureBy { rbPutConfig, rbConfigServer };
+
+class HundredReconfigurationsTest : public ManagementEndpointTest,
+                                    public testing::WithParamInterface<TReconfigureBy> {};
+
+TEST_P(HundredReconfigurationsTest, WhileEventsFlow) {
   if (!test::TRsyslogRunner::Available()) GTEST_SKIP() << "rsyslogd is not installed (scripts/setup.sh installs it)";
+  const bool byServer = GetParam() == TReconfigureBy::rbConfigServer;
   std::filesystem::create_directories(FRoot / "rsyslog");
   test::TTestCertificate certificate(FRoot / "rsyslog");
   test::TRsyslogRunner rsyslog(FRoot / "rsyslog", certificate);
   const auto rsyslogPort = rsyslog.Port(test::TRsyslogRunner::TInput::Tcp);
+  // A port of its own for every start-up: the first, then one after each change.
   const auto config = [&](int ALevel) {
-    return R"({"logLevel": )" + std::to_string(ALevel) +
+    return R"({"port": 0, "logLevel": )" + std::to_string(ALevel) +
            R"(, "interfaces": [{"name": "Flow", "path": "Flow", "startAtBeginning": true, "batchSize": 50,
               "syslogReceivers": [{"host": "127.0.0.1", "port": )" +
            std::to_string(rsyslogPort) + R"(, "transport": "TCP", "tcpDelimiter": "\\LF"}]}]})";
   };
-  // A port of its own for every start-up: the first, then one after each change.
-  WriteConfig(R"({"port": 0, )" + config(4).substr(1));
+  test::TConfigServer server;
+  // Answer N sets the level 4 + N % 2 up to the hundredth; the 101st repeats it.
+  server.SetAnswers([&](int ANumber) {
+    return test::TConfigAnswer{200, test::TConfigServer::CollectorAnswer(config(4 + std::min(ANumber, 100) % 2))};
+  });
+  // Held until the counts below are taken.
+  server.Hold();
+  WriteConfig(byServer ? R"({"configServer": ")" + server.Url() + R"(", "configServerCheckInterval": 0, )" +
+                             config(4).substr(1)
+                       : config(4));
   std::set<uint64_t> written;
   int nextEvent = 0;
   const auto append = [&](int ACount) {
@@ -340,17 +460,26 @@ TEST_F(ManagementEndpointTest, AHundredReconfigurationsWhileEventsFlow) {
     const auto folder = std::filesystem::path("/proc") / std::to_string(FService->Pid()) / AFolder;
     return std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator());
   };
+  if (byServer) {
+    ASSERT_TRUE(WaitUntil([&] { return server.Requests() == 1; }));
+  }
   const auto threadsBefore = countOf("task");
   const auto descriptorsBefore = countOf("fd");
 
+  server.Release();
   for (int i = 1; i <= 100; ++i) {
     SCOPED_TRACE(i);
     append(10);
-    const uint16_t port = EndPointPort(i);
-    const TAnswer answer = Curl("-X PUT --data " + Quoted(R"({"logLevel": )" + std::to_string(4 + i % 2) + "}"),
-                                "/config", port);
-    ASSERT_EQ(answer.Status, 200) << answer.StatusLine << answer.Body;
-    ASSERT_TRUE(WaitUntil([&] { return Count("Endpoint startted") == i + 1; }, std::chrono::seconds(60)));
+    if (!byServer) {
+      const TAnswer answer = Curl("-X PUT --data " + Quoted(R"({"logLevel": )" + std::to_string(4 + i % 2) + "}"),
+                                  "/config", EndPointPort(i));
+      ASSERT_EQ(answer.Status, 200) << answer.StatusLine << answer.Body;
+    }
+    ASSERT_TRUE(WaitUntil([&] { return Count("Endpoint startted") >= i + 1; }, std::chrono::seconds(60)));
+  }
+  // The start-up after the last change finds nothing new at the server.
+  if (byServer) {
+    ASSERT_TRUE(WaitUntil([&] { return server.Requests() == 101; }, std::chrono::seconds(60)));
   }
   append(10);
   ASSERT_TRUE(rsyslog.WaitForLines(test::TRsyslogRunner::TInput::Tcp, written.size(), std::chrono::seconds(120)));
@@ -374,6 +503,12 @@ TEST_F(ManagementEndpointTest, AHundredReconfigurationsWhileEventsFlow) {
       << countOf("fd") << " descriptors, " << descriptorsBefore << " before";
   EXPECT_EQ(Count("Shutting down for reconfigure"), 100);
 }
+
+INSTANTIATE_TEST_SUITE_P(By, HundredReconfigurationsTest,
+                         testing::Values(TReconfigureBy::rbPutConfig, TReconfigureBy::rbConfigServer),
+                         [](const testing::TestParamInfo<TReconfigureBy>& AInfo) {
+                           return AInfo.param == TReconfigureBy::rbPutConfig ? "PutConfig" : "ConfigServer";
+                         });
 
 }  // namespace
 }  // namespace zor

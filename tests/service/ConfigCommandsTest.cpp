@@ -62,6 +62,28 @@ TEST_F(CheckConfigTest, PrintsTheEffectiveConfigurationOfAGoodFile) {
   EXPECT_EQ(again, out);
 }
 
+// A configuration server with an interval of 0 (or less) is asked once at
+// start-up; check-config says so and still accepts the file.
+TEST_F(CheckConfigTest, NotesAConfigServerAskedOnlyAtStartUp) {
+  const struct {
+    const char* Settings;
+    bool Noted;
+  } cases[] = {{R"("configServer": "http://cfg:8080")", true},
+               {R"("configServer": "http://cfg:8080", "configServerCheckInterval": -5)", true},
+               {R"("configServer": "http://cfg:8080", "configServerCheckInterval": 10)", false},
+               {R"("configServer": " ")", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Settings);
+    const std::string file = Write("server.json", std::string("{") + c.Settings + "}");
+    std::string out;
+    std::string err;
+    ASSERT_EQ(Run({file}, &out, &err), 0) << err;
+    EXPECT_EQ(err.find("the configuration server is asked once at start-up and not again") != std::string::npos,
+              c.Noted)
+        << err;
+  }
+}
+
 TEST_F(CheckConfigTest, ReadsTheServiceFileByDefault) {
   Write("data/Velmora/WinEvtSvc/Svc/SvcConfig.json", "\xEF\xBB\xBF{\"hostName\":\"default-file\"}");
   std::string out;

@@ -20,26 +20,11 @@ cd "$(dirname "$0")/.."
 build=${1:-build/release}
 N=${N:-200000}
 CLIENTS=${CLIENTS:-16}
-binary=$build/bin/zor-event-exporter
+# binary, generator, build_targets, tmp, pids (killed on exit), now.
+source bench/pipeline_lib.sh
 sink=$build/bench/bench_line_sink
-generator=$build/bench/bench_xml_channel_gen
 load=$build/bench/bench_http_load
-
-need=()
-[[ -x $binary ]] || need+=(zor-event-exporter)
-[[ -x $sink ]] || need+=(bench_line_sink)
-[[ -x $generator ]] || need+=(bench_xml_channel_gen)
-[[ -x $load ]] || need+=(bench_http_load)
-if ((${#need[@]})); then cmake --build "$build" -j2 --target "${need[@]}"; fi
-
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  if [[ ${KEEP:-0} == 1 ]]; then echo "kept $tmp"; else rm -rf "$tmp"; fi
-}
-trap cleanup EXIT
-now() { date +%s.%N; }
+build_targets zor-event-exporter bench_line_sink bench_xml_channel_gen bench_http_load
 
 mkdir -p "$tmp/eventlogs" "$tmp/home/Certs"
 "$generator" "$tmp/eventlogs/Flow.xml" "$N" Flow >/dev/null

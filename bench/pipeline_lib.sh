@@ -1,5 +1,5 @@
-# Shared by the whole-pipeline benchmarks (pipeline_e2e.sh, beat_pipeline_e2e.sh):
-# the event log root, the helper build, timing, stopping and the result table.
+# Shared by the whole-program benchmarks (pipeline_e2e.sh, beat_pipeline_e2e.sh,
+# management_load.sh): the event log root, the helper build, timing, stopping and the result table.
 # Source it after setting build (the build folder); it reads N, BATCH,
 # IDLE_TIMEOUT and ZOR_SHARED_DIR, and sets tmp (a temporary folder removed
 # on exit unless KEEP=1), pids (killed on exit), root and channels.

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "support/BasicAuthorization.h"
 #include "support/BulkBody.h"
 
 namespace zor::test {
@@ -17,14 +18,6 @@ namespace zor::test {
 namespace {
 
 using TClock = std::chrono::steady_clock;
-
-std::string Base64(std::string_view AText) {
-  std::string result(4 * ((AText.size() + 2) / 3), '\0');
-  const int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(result.data()),
-                                      reinterpret_cast<const unsigned char*>(AText.data()), static_cast<int>(AText.size()));
-  result.resize(written > 0 ? static_cast<size_t>(written) : 0);
-  return result;
-}
 
 // The error body of a request the server refuses as a whole.
 std::string ErrorBody(int AStatus, const std::string& AType, const std::string& AReason) {
@@ -135,7 +128,7 @@ void TBulkReceiver::Listen() {
       delay = state.Delay;
     }
     if (delay.count() > 0) std::this_thread::sleep_for(delay);
-    if (options.UserName.empty() || authorization == "Basic " + Base64(options.UserName + ":" + options.Password))
+    if (options.UserName.empty() || authorization == BasicAuthorization(options.UserName, options.Password))
       return true;
     ++state.Unauthorised;
     AResponse.status = 401;

@@ -1,25 +1,14 @@
 #include "support/ConfigServer.h"
 
 #include <httplib.h>
-#include <openssl/evp.h>
 
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
 
+#include "support/BasicAuthorization.h"
+
 namespace zor::test {
-
-namespace {
-
-std::string Base64(std::string_view AText) {
-  std::string result(4 * ((AText.size() + 2) / 3), '\0');
-  const int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(result.data()),
-                                      reinterpret_cast<const unsigned char*>(AText.data()), static_cast<int>(AText.size()));
-  result.resize(written > 0 ? static_cast<size_t>(written) : 0);
-  return result;
-}
-
-}  // namespace
 
 struct TConfigServer::TState {
   mutable std::mutex Mutex;
@@ -46,7 +35,7 @@ TConfigServer::TConfigServer(TOptions AOptions) : FOptions(std::move(AOptions)),
     state.LastAuthorization = ARequest.get_header_value("Authorization");
     state.Released.wait(lock, [&] { return !state.Holding || state.Stopping; });
     if (!options.UserName.empty() &&
-        state.LastAuthorization != "Basic " + Base64(options.UserName + ":" + options.Password)) {
+        state.LastAuthorization != BasicAuthorization(options.UserName, options.Password)) {
       AResponse.status = 401;
       return;
     }

@@ -4,7 +4,8 @@ chromedriver) against the running service over HTTPS with Basic credentials.
 Steps, each with a screenshot in the output folder:
   1. the page loads with no console error and nothing from elsewhere, and
      shows the status and the readers of the configuration;
-  2. the metrics text is read right, also with escaped label values;
+  2. the metrics text is read right, also with escaped label values, and the
+     counters and the chart move while events flow;
   3. a bad exclusion expression is shown beside its field and nothing is saved;
   4. a new log level, a reader removed and a new reader made through the form
      are saved: the file changes, the service reconfigures and the new reader
@@ -328,6 +329,25 @@ class ConsoleTest:
             "return arguments[1].map(c => String(metricValue(m, c[0], c[1])))", exposition, cases)
         assert found == [c[2] for c in cases], list(zip(cases, found))
 
+    def counters_move(self):
+        read = '[data-reader="Alpha"] [data-counter="read"]'
+        sent = '[data-reader="Alpha"] tr[data-receiver] [data-counter="sent"]'
+        first = self.wait(lambda d: self.counter(read), "a count of records read")
+        self.wait(lambda d: (self.counter(read) or 0) > first, "the count of records read to grow")
+        sent_first = self.wait(lambda d: self.counter(sent), "a count of messages sent")
+        self.wait(lambda d: (self.counter(sent) or 0) > sent_first, "the count of messages sent to grow")
+        self.wait(lambda d: d.find_elements(By.CSS_SELECTOR, '#rate-chart polyline[data-series="reader Alpha"]'),
+                  "the chart line of the reader")
+        self.wait(lambda d: self.text('[data-reader="Alpha"] [data-counter="rate"]') not in (None, "", "–", "0"),
+                  "a rate of events per second")
+        # Counted once sent: the receiver has at least as many.
+        assert len(self.sink_a.received()) >= sent_first, (len(self.sink_a.received()), sent_first)
+        for fact in ("Running for", "Resident memory", "Threads", "Pipeline"):
+            self.wait(lambda d: self.text(f'[data-fact="{fact}"] dd') not in (None, "", "–"), f"the figure {fact}")
+        assert self.text('[data-fact="Pipeline"] dd') == "running", self.text('[data-fact="Pipeline"] dd')
+        self.errors += self.console_entries()
+        self.screenshot("counters")
+
     def bad_expression_is_refused(self):
         before = self.service.config_file.read_bytes()
         self.find('[data-reader-form="0"] button[data-action="add-expression"]').click()
@@ -380,6 +400,10 @@ class ConsoleTest:
         # The page finds the restarted endpoint and shows the new reader with its figures.
         self.wait(lambda d: d.find_elements(By.CSS_SELECTOR, '[data-reader="Beta reader"] tr[data-receiver]'),
                   "the new reader on the page")
+        self.wait(lambda d: (self.counter('[data-reader="Beta reader"] [data-counter="read"]') or 0) > 0,
+                  "the new reader's count of records read")
+        self.wait(lambda d: (self.counter('[data-reader="Beta reader"] tr[data-receiver] [data-counter="sent"]')
+                             or 0) > 0, "the new receiver's count of messages sent")
         self.wait(lambda d: self.find("#connection").text == "connected", "the page connected again")
         assert Select(self.field("logLevel")).first_selected_option.get_attribute("value") == "5"
         # While the endpoint restarts, requests fail to connect; anything else is an error of the page.
@@ -389,6 +413,7 @@ class ConsoleTest:
     def run(self):
         self.page_loads()
         self.metrics_text_is_read()
+        self.counters_move()
         self.bad_expression_is_refused()
         self.new_reader_is_saved_and_forwards()
         assert not self.errors, f"console errors: {self.errors}"

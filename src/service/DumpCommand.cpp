@@ -4,6 +4,7 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -17,6 +18,7 @@
 #include "evtx/EvtxReader.h"
 #include "evtx/ParallelEvtxReader.h"
 #include "evtx/XmlChannel.h"
+#include "platform/Terminal.h"
 #include "service/ProgramOptions.h"
 
 namespace zor {
@@ -25,6 +27,49 @@ namespace {
 
 // Decides per rendered record whether it is printed; empty: every record is.
 using TRecordFilter = std::function<bool(std::string_view AXml)>;
+
+// The progress line of a dump of a large file, for a person watching standard
+// error at a terminal: "dump: N records, P% of the file", rewritten in place
+// a few times a second and cleared at the end. Silent for a small file or
+// when standard error is not a terminal (a pipe or file gets only the final
+// count).
+class TDumpProgress {
+ public:
+  static constexpr uint64_t MinFileBytes = 8 * 1024 * 1024;
+
+  explicit TDumpProgress(const std::filesystem::path& AFile) {
+    std::error_code error;
+    FFileBytes = std::filesystem::file_size(AFile, error);
+    FShown = !error && FFileBytes >= MinFileBytes && IsTerminal(2);
+  }
+  TDumpProgress(const TDumpProgress&) = delete;
+  TDumpProgress& operator=(const TDumpProgress&) = delete;
+  ~TDumpProgress() {
+    // The final count then stands on a line of its own.
+    if (FWritten) std::fputs("\r\033[K", stderr);
+  }
+
+  // After each record read: ARecords so far, the reading at AOffset of the
+  // file. The first line comes at once, the next ones a quarter of a second
+  // apart.
+  void Note(uint64_t ARecords, uint64_t AOffset) {
+    // The clock is looked at only every few thousand records.
+    if (!FShown || (ARecords & 4095) != 0) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (FWritten && now - FLast < std::chrono::milliseconds(250)) return;
+    FLast = now;
+    const unsigned percent = static_cast<unsigned>(std::min<uint64_t>(AOffset, FFileBytes) * 100 / FFileBytes);
+    std::fprintf(stderr, "\rdump: %llu records, %u%% of the file", static_cast<unsigned long long>(ARecords), percent);
+    std::fflush(stderr);
+    FWritten = true;
+  }
+
+ private:
+  uint64_t FFileBytes = 0;
+  bool FShown = false;
+  bool FWritten = false;
+  std::chrono::steady_clock::time_point FLast;
+};
 
 void WriteRecord(std::string& ALine, std::string_view AXml) {
   ALine.clear();
@@ -37,11 +82,13 @@ void WriteRecord(std::string& ALine, std::string_view AXml) {
 // returns the number of records written. AOneLine: the reader gives records
 // already written on one line.
 template <typename TReader>
-uint64_t DumpRecords(TReader& AReader, const TRecordFilter* AFilter, bool AOneLine) {
+uint64_t DumpRecords(TReader& AReader, const TRecordFilter* AFilter, bool AOneLine, TDumpProgress& AProgress) {
   std::string line;
   uint64_t count = 0;
+  uint64_t read = 0;
   TEvtxRecord record;
   while (AReader.Next(record)) {
+    AProgress.Note(++read, record.FileOffset);
     if (AFilter && !(*AFilter)(record.Xml)) continue;
     if (AOneLine) {
       std::fwrite(record.Xml.data(), 1, record.Xml.size(), stdout);
@@ -57,6 +104,7 @@ uint64_t DumpRecords(TReader& AReader, const TRecordFilter* AFilter, bool AOneLi
 // The same for the .evtx file APath, its chunks decoded on AThreads threads.
 // Damaged chunks and records are reported on standard error and skipped.
 uint64_t DumpEvtxFile(const std::string& APath, const TRecordFilter* AFilter, unsigned AThreads) {
+  TDumpProgress progress(APath);
   if (AThreads == 0) {
     // Starting a thread and giving it fresh memory costs about what decoding
     // a few dozen chunks does: small files are read on this thread alone.
@@ -74,22 +122,25 @@ uint64_t DumpEvtxFile(const std::string& APath, const TRecordFilter* AFilter, un
     // line; a query looks at the record as rendered.
     const bool oneLine = AFilter == nullptr;
     TParallelEvtxReader reader(APath, std::move(options), AThreads, oneLine);
-    return DumpRecords(reader, AFilter, oneLine);
+    return DumpRecords(reader, AFilter, oneLine, progress);
   }
   TEvtxReader reader(APath, std::move(options));
-  return DumpRecords(reader, AFilter, false);
+  return DumpRecords(reader, AFilter, false, progress);
 }
 
 // The same for an XML channel file.
 uint64_t DumpXmlFile(const std::filesystem::path& APath, const TRecordFilter& AFilter) {
   const std::unique_ptr<IRecordSource> source = OpenXmlSource(APath);
+  TDumpProgress progress(APath);
   std::vector<TChannelRecord> records;
   std::string line;
   uint64_t count = 0;
+  uint64_t read = 0;
   while (true) {
     records.clear();
     if (source->Read(1000, records) == 0) break;
     for (const TChannelRecord& record : records) {
+      progress.Note(++read, record.Offset);
       if (AFilter && !AFilter(record.Xml)) continue;
       WriteRecord(line, record.Xml);
       ++count;

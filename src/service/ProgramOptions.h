@@ -23,6 +23,14 @@ struct TWriteEventArgs {
   std::string Computer;
 };
 
+struct TStatusArgs {
+  std::string URL;       // the endpoint ("https://host:port"); empty: the configuration's
+  std::string UserName;  // empty: the configuration's (when URL is empty)
+  std::string Password;
+  bool Insecure = false;  // do not check the endpoint's certificate
+  std::string CAFile;     // trusted certificates (PEM); empty: the system's
+};
+
 // The event log root the options name: --eventlog-dir, else EventLogs in the
 // service's data folder (after --programdata).
 std::string EventLogRootOf(const TProgramOptions& AOptions);
@@ -36,6 +44,9 @@ int RunChannels(const TProgramOptions& AOptions);
 int RunWriteEvent(const TProgramOptions& AOptions, const TWriteEventArgs& AArgs);
 int RunCheckConfig(const TProgramOptions& AOptions, const std::string& AFile);
 int RunEncryptPassword();
+// Exit status 0 while the service's pipeline runs, 1 when it does not, 2 when
+// the endpoint cannot be asked.
+int RunStatus(const TProgramOptions& AOptions, const TStatusArgs& AArgs);
 int RunInstall(const TProgramOptions& AOptions);
 int RunUninstall(const TProgramOptions& AOptions);
 

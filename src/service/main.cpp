@@ -50,6 +50,15 @@ int main(int argc, char** argv) {
   CLI::App* encryptPassword = app.add_subcommand(
       "encrypt-password", "Print the stored form of the password read from standard input, for SvcConfig.json");
 
+  TStatusArgs statusArgs;
+  CLI::App* status = app.add_subcommand("status", "Show the figures of a running service: readers, receivers, errors");
+  status->add_option("--url", statusArgs.URL,
+                     "Management endpoint (default: the one of the service's configuration, with its credentials)");
+  status->add_option("--user", statusArgs.UserName, "User name of the endpoint");
+  status->add_option("--password", statusArgs.Password, "Password of the endpoint");
+  status->add_flag("--insecure", statusArgs.Insecure, "Do not check the endpoint's certificate");
+  status->add_option("--ca-file", statusArgs.CAFile, "Trusted certificates (PEM) for the endpoint's certificate");
+
   CLI11_PARSE(app, argc, argv);
 
   if (install && uninstall) {
@@ -63,5 +72,6 @@ int main(int argc, char** argv) {
   if (writeEvent->parsed()) return RunWriteEvent(options, writeArgs);
   if (checkConfig->parsed()) return RunCheckConfig(options, configFile);
   if (encryptPassword->parsed()) return RunEncryptPassword();
+  if (status->parsed()) return RunStatus(options, statusArgs);
   return RunService(options);
 }

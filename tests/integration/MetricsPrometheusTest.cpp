@@ -180,5 +180,48 @@ TEST_F(MetricsPrometheusTest, PrometheusScrapesTheRunningServiceAndStoresWhatThe
   EXPECT_EQ(service->WaitForExit(), 0) << service->StandardError();
 }
 
+// The status command asks the endpoint of the service's own configuration
+// with that file's credentials; other credentials are refused, and an
+// endpoint that does not answer is a failure of its own.
+TEST_F(MetricsPrometheusTest, StatusCommandReadsTheConfiguredEndpointWithItsCredentials) {
+  std::filesystem::create_directories(EventLogDir());
+  std::filesystem::copy_file(SampleFile, EventLogDir() / "Forwarded.evtx");
+  auto sink = test::TLoopbackSink::Tcp();
+  std::string stored;
+  ASSERT_EQ(test::RunProgram("/bin/sh", {"-c", "printf 'sec ret' | \"$0\" encrypt-password", ZOR_BINARY},
+                             FRoot.Path(), &stored),
+            0);
+  stored.pop_back();
+  const uint16_t endpoint = FreePort();
+  WriteConfig(R"({"port": )" + std::to_string(endpoint) + R"(, "userName": "admin", "password": ")" + stored +
+              R"(", "interfaces": [{"name": "Reader1", "path": "Forwarded", "batchSize": 50,
+      "startAtBeginning": true, "syslogReceivers": [{"host": "127.0.0.1", "port": )" +
+              std::to_string(sink->Port()) + R"(, "transport": "TCP", "tcpDelimiter": "\\LF"}]}]})");
+  auto service = Start();
+  ASSERT_EQ(EndPointPort(), endpoint) << service->StandardError();
+  ASSERT_TRUE(test::WaitUntil([&] { return !sink->Received().empty(); }));
+
+  const auto status = [&](std::vector<std::string> AExtra, std::string& AOut, std::string& AErr) {
+    std::vector<std::string> arguments = Folders();
+    arguments.push_back("status");
+    arguments.insert(arguments.end(), AExtra.begin(), AExtra.end());
+    return test::RunProgram(ZOR_BINARY, arguments, FRoot.Path(), &AOut, &AErr);
+  };
+  std::string out;
+  std::string err;
+  ASSERT_EQ(status({}, out, err), 0) << out << err;
+  EXPECT_TRUE(out.starts_with("Service http://127.0.0.1:" + std::to_string(endpoint) + ": running\n")) << out;
+  EXPECT_NE(out.find("\nReader1 "), std::string::npos) << out;
+  EXPECT_NE(out.find("\n127.0.0.1:" + std::to_string(sink->Port()) + "  syslog  TCP        yes"), std::string::npos)
+      << out;
+
+  EXPECT_EQ(status({"--user", "admin", "--password", "wrong"}, out, err), 2);
+  EXPECT_NE(err.find("401"), std::string::npos) << err;
+  service->Signal(SIGTERM);
+  EXPECT_EQ(service->WaitForExit(), 0) << service->StandardError();
+  EXPECT_EQ(status({}, out, err), 2);
+  EXPECT_NE(err.find("status: http://127.0.0.1:" + std::to_string(endpoint) + "/health: "), std::string::npos) << err;
+}
+
 }  // namespace
 }  // namespace zor

@@ -1,7 +1,9 @@
 // The channels, write-event and dump commands, run as the program.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "support/ChildProcess.h"
+#include "support/ServiceFolders.h"
 #include "support/TempDir.h"
 
 namespace zor {
@@ -127,6 +130,39 @@ TEST_F(EventLogCommandsTest, XmlChannelRecordIdsAreTheLinesOwn) {
   EXPECT_EQ(err, "7 records\n");
   ASSERT_EQ(Lines(out).size(), 7u);
   EXPECT_NE(Lines(out).back().find("<EventRecordID>10</EventRecordID>"), std::string::npos);
+}
+
+// A large file dumped with standard error at a terminal shows a progress line
+// there, rewritten in place and cleared before the count; standard error
+// that is a file gets the count alone.
+TEST_F(EventLogCommandsTest, ProgressOfALargeDumpOnlyAtATerminal) {
+  std::filesystem::create_directories(FRoot);
+  const std::string padding(2200, 'x');
+  {
+    std::ofstream out(FRoot / "Large.xml", std::ios::binary);
+    for (int id = 1; id <= 4200; ++id)
+      out << "<Event xmlns='http://schemas.microsoft.com/win/2004/08/events/event'><System><Provider Name='P'/>"
+             "<EventID>1</EventID><EventRecordID>"
+          << id << "</EventRecordID></System><EventData><Data>" << padding << "</Data></EventData></Event>\n";
+  }
+  ASSERT_GT(std::filesystem::file_size(FRoot / "Large.xml"), 8u * 1024 * 1024);
+
+  std::string out;
+  std::string err;
+  ASSERT_EQ(Run({"dump", "Large"}, &out, &err), 0) << err;
+  EXPECT_EQ(err, "4200 records\n");
+
+  // script(1) gives the program a terminal; standard output still goes to a file.
+  const std::string command = std::string("'") + ZOR_BINARY + "' --programdata '" + FDir.Path().string() +
+                              "' dump Large > '" + (FDir / "out" / "records").string() + "'";
+  const std::filesystem::path typescript = FDir / "out" / "typescript";
+  ASSERT_EQ(test::RunProgram("/usr/bin/script", {"-qec", command, typescript.string()}, FDir / "out", &out, &err), 0)
+      << out << err;
+  std::ifstream in(typescript, std::ios::binary);
+  const std::string terminal((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(terminal.find("\rdump: 4096 records, 97% of the file"), std::string::npos) << terminal;
+  EXPECT_NE(terminal.find("\r\033[K4200 records"), std::string::npos) << terminal;
+  EXPECT_EQ(Lines(test::ReadFile(FDir / "out" / "records")).size(), 4200u);
 }
 
 TEST_F(EventLogCommandsTest, FailuresAreReportedWithNonZeroStatus) {

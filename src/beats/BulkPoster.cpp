@@ -121,7 +121,7 @@ void TBulkPoster::RunBulk(TBulkJob& AJob) {
     }
     FBody += action;
     FBody += "\r\n";
-    FBody += document->AsJSONString();
+    document->AppendJSON(FBody);
     FBody += "\r\n";
   }
   TEndpointClient& client = Client();

@@ -33,8 +33,15 @@ class TLogBeat {
   // kind (and whatever a field's own conversion throws).
   virtual void FromJSONObject(const TJSONObject& AValue) = 0;
 
+  // Appends the compact pure-ASCII JSON text of ToJSONObject to AOut. A
+  // document type overrides it to write the text without building the tree.
+  virtual void AppendJSON(std::string& AOut) const { Json::AppendCompact(AOut, *ToJSONObject()); }
   // Compact pure-ASCII JSON text of ToJSONObject.
-  [[nodiscard]] virtual std::string AsJSONString() const { return Json::Compact(*ToJSONObject()); }
+  [[nodiscard]] std::string AsJSONString() const {
+    std::string text;
+    AppendJSON(text);
+    return text;
+  }
   // Parses AValue, which must be a JSON object (else EJSONError or
   // EJSONTypeError), and applies it.
   void SetAsJSONString(std::string_view AValue) { FromJSONObject(Json::ParseObject(AValue)); }

@@ -23,6 +23,7 @@ void AddHeldPart(TJSONKeyTable<TOwner>& ATable, const char* AKey, TPart& (TOwner
           [AGet, AKey](TOwner& AOwner, const TJSONValue& AValue) {
             (AOwner.*AGet)().FromJSONObject(Json::RequireObject(AValue, AKey));
           })
+      .TextWith([AGetConst](const TOwner& AOwner, std::string& AOut) { (AOwner.*AGetConst)().AppendJSON(AOut); })
       .DataWhen([AGetConst](const TOwner& AOwner) { return (AOwner.*AGetConst)().HasData(); });
 }
 
@@ -154,6 +155,7 @@ void TWinLogBeat::AddPart(TJSONKeyTable<TWinLogBeat>& ATable, const char* AKey,
             part->FromJSONObject(Json::RequireObject(AValue, AKey));
             AOwner.*AField = std::move(part);
           })
+      .TextWith([AField](const TWinLogBeat& AOwner, std::string& AOut) { (AOwner.*AField)->AppendJSON(AOut); })
       .WriteWhen([AField](const TWinLogBeat& AOwner) { return (AOwner.*AField)->HasData(); })
       .DataWhen([AField](const TWinLogBeat& AOwner) { return (AOwner.*AField)->HasData(); });
 }
@@ -166,6 +168,9 @@ const TJSONKeyTable<TWinLogBeat>& TWinLogBeat::Keys() {
         "@timestamp", [](const T& AOwner) { return TJSONValue(TUtilities::DateTimeToISOTimestampString(AOwner.FTimeStamp)); },
         [](T& AOwner, const TJSONValue& AValue) {
           AOwner.FTimeStamp = TUtilities::ConvertIso8601StringToDateTime(Json::Text(AValue));
+        })
+        .TextWith([](const T& AOwner, std::string& AOut) {
+          Json::AppendQuoted(AOut, TUtilities::DateTimeToISOTimestampString(AOwner.FTimeStamp));
         });
     t.String("activity_id", &T::FActivityID);
     AddPart(t, "beat", &T::FBeat);
@@ -184,6 +189,14 @@ const TJSONKeyTable<TWinLogBeat>& TWinLogBeat::Keys() {
          [](T& AOwner, const TJSONValue& AValue) {
            for (const auto& element : Json::RequireArray(AValue, "keywords")) AOwner.FKeywords.push_back(Json::Text(element));
          })
+        .TextWith([](const T& AOwner, std::string& AOut) {
+          AOut += '[';
+          for (size_t i = 0; i < AOwner.FKeywords.size(); ++i) {
+            if (i != 0) AOut += ',';
+            Json::AppendQuoted(AOut, AOwner.FKeywords[i]);
+          }
+          AOut += ']';
+        })
         .WriteWhen([](const T& AOwner) { return !AOwner.FKeywords.empty(); })
         .DataWhen([](const T& AOwner) { return !AOwner.FKeywords.empty(); });
     t.String("level", &T::FLevel)
@@ -254,6 +267,8 @@ TWinLogBeat::TWinLogBeat(const TWinLogBeat& ASource)
 bool TWinLogBeat::HasData() const { return Keys().HasData(*this); }
 
 std::unique_ptr<TJSONObject> TWinLogBeat::ToJSONObject() const { return Keys().ToJSONObject(*this); }
+
+void TWinLogBeat::AppendJSON(std::string& AOut) const { Keys().AppendCompact(*this, AOut); }
 
 void TWinLogBeat::FromJSONObject(const TJSONObject& AValue) { Keys().Read(*this, AValue); }
 

@@ -23,7 +23,13 @@ class TBeatPart {
   [[nodiscard]] std::unique_ptr<TJSONObject> ToJSONObject() const { return TPart::Keys().ToJSONObject(Self()); }
   // Applies the keys present; AValue must be an object (else EJSONTypeError).
   void FromJSONObject(const TJSONObject& AValue) { TPart::Keys().Read(static_cast<TPart&>(*this), AValue); }
-  [[nodiscard]] std::string AsJSONString() const { return Json::Compact(*ToJSONObject()); }
+  // Appends the compact text of ToJSONObject, without building it.
+  void AppendJSON(std::string& AOut) const { TPart::Keys().AppendCompact(Self(), AOut); }
+  [[nodiscard]] std::string AsJSONString() const {
+    std::string text;
+    AppendJSON(text);
+    return text;
+  }
   void SetAsJSONString(std::string_view AValue) { FromJSONObject(Json::ParseObject(AValue)); }
 
  private:
@@ -264,6 +270,8 @@ class TWinLogBeat : public TLogBeat {
   [[nodiscard]] bool HasData() const;
 
   [[nodiscard]] std::unique_ptr<TJSONObject> ToJSONObject() const override;
+  // The compact text of ToJSONObject, written field by field.
+  void AppendJSON(std::string& AOut) const override;
   // "@timestamp" must be ISO 8601 (else the conversion's EConvertError);
   // parts must be objects and "keywords" an array (else EJSONTypeError);
   // keywords are appended to those already held.

@@ -50,6 +50,7 @@ class TJSONKeyTable {
   using TResetFn = std::function<void(TOwner&)>;
   using TEqualFn = std::function<bool(const TOwner&, const TOwner&)>;
   using TConditionFn = std::function<bool(const TOwner&)>;
+  using TTextFn = std::function<void(const TOwner&, std::string&)>;
 
   struct TEntry {
     std::string Key;
@@ -60,6 +61,10 @@ class TJSONKeyTable {
     TConditionFn WriteWhen;  // empty: always written
     TConditionFn ReadWhen;   // empty: always read when present
     TConditionFn HasData;    // whether this entry counts as data; empty: never
+    // Appends the value's compact text (as Json::AppendCompact would write
+    // Write's value) without building it; empty: through Write.
+    TTextFn Text = {};
+    std::string QuotedKey = {};  // the key as compact JSON text, then ':'
   };
 
   // --- building -------------------------------------------------------------
@@ -69,7 +74,8 @@ class TJSONKeyTable {
   TJSONKeyTable& String(std::string AKey, std::string TOwner::*AField, std::string ADefault = {}) {
     Add({std::move(AKey), [AField](const TOwner& AOwner) { return TJSONValue(AOwner.*AField); },
          [AField](TOwner& AOwner, const TJSONValue& AValue) { AOwner.*AField = Json::Text(AValue); },
-         [AField, ADefault](TOwner& AOwner) { AOwner.*AField = ADefault; }, FieldEqual(AField), {}, {}, {}});
+         [AField, ADefault](TOwner& AOwner) { AOwner.*AField = ADefault; }, FieldEqual(AField), {}, {}, {},
+         [AField](const TOwner& AOwner, std::string& AOut) { Json::AppendQuoted(AOut, AOwner.*AField); }});
     return DataWhen([AField](const TOwner& AOwner) { return !TUtilities::IsBlank(AOwner.*AField); });
   }
   // The same through a getter and a setter (callables or member functions).
@@ -77,7 +83,8 @@ class TJSONKeyTable {
   TJSONKeyTable& StringProperty(std::string AKey, TGet AGet, TSet ASet) {
     return Add({std::move(AKey), [AGet](const TOwner& AOwner) { return TJSONValue(std::invoke(AGet, AOwner)); },
                 [ASet](TOwner& AOwner, const TJSONValue& AValue) { std::invoke(ASet, AOwner, Json::Text(AValue)); }, {},
-                GetterEqual(AGet), {}, {}, {}});
+                GetterEqual(AGet), {}, {}, {},
+                [AGet](const TOwner& AOwner, std::string& AOut) { Json::AppendQuoted(AOut, std::invoke(AGet, AOwner)); }});
   }
 
   // An integer field, written as a JSON number. AUnreadable is taken when the
@@ -90,7 +97,8 @@ class TJSONKeyTable {
          [AField, AUnreadable](TOwner& AOwner, const TJSONValue& AValue) {
            AOwner.*AField = Json::ToInteger<TInt>(AValue, AUnreadable);
          },
-         [AField, ADefault](TOwner& AOwner) { AOwner.*AField = ADefault; }, FieldEqual(AField), {}, {}, {}});
+         [AField, ADefault](TOwner& AOwner) { AOwner.*AField = ADefault; }, FieldEqual(AField), {}, {}, {},
+         [AField](const TOwner& AOwner, std::string& AOut) { Json::AppendInteger(AOut, AOwner.*AField); }});
     return DataWhen([AField](const TOwner& AOwner) { return AOwner.*AField != 0; });
   }
   template <class TInt, class TGet, class TSet>
@@ -100,14 +108,18 @@ class TJSONKeyTable {
                 [ASet, AUnreadable](TOwner& AOwner, const TJSONValue& AValue) {
                   std::invoke(ASet, AOwner, Json::ToInteger<TInt>(AValue, AUnreadable));
                 },
-                {}, GetterEqual(AGet), {}, {}, {}});
+                {}, GetterEqual(AGet), {}, {}, {},
+                [AGet](const TOwner& AOwner, std::string& AOut) {
+                  Json::AppendInteger(AOut, static_cast<TInt>(std::invoke(AGet, AOwner)));
+                }});
   }
 
   // A Boolean field, written as true/false.
   TJSONKeyTable& Boolean(std::string AKey, bool TOwner::*AField, bool ADefault = false) {
     return Add({std::move(AKey), [AField](const TOwner& AOwner) { return TJSONValue(AOwner.*AField); },
                 [AField](TOwner& AOwner, const TJSONValue& AValue) { AOwner.*AField = Json::ToBoolean(AValue); },
-                [AField, ADefault](TOwner& AOwner) { AOwner.*AField = ADefault; }, FieldEqual(AField), {}, {}, {}});
+                [AField, ADefault](TOwner& AOwner) { AOwner.*AField = ADefault; }, FieldEqual(AField), {}, {}, {},
+                [AField](const TOwner& AOwner, std::string& AOut) { AOut += AOwner.*AField ? "true" : "false"; }});
   }
 
   // Anything else (enumerations by word, nested objects, arrays, encrypted
@@ -139,6 +151,12 @@ class TJSONKeyTable {
     Last().HasData = std::move(ACondition);
     return *this;
   }
+  // How a custom entry appends its compact text directly; AText must write
+  // exactly what Json::AppendCompact writes for the entry's Write value.
+  TJSONKeyTable& TextWith(TTextFn AText) {
+    Last().Text = std::move(AText);
+    return *this;
+  }
 
   // --- using ----------------------------------------------------------------
 
@@ -148,6 +166,24 @@ class TJSONKeyTable {
       if (entry.WriteWhen && !entry.WriteWhen(AOwner)) continue;
       Json::Append(AObject, entry.Key, entry.Write(AOwner));
     }
+  }
+
+  // Appends the compact text of ToJSONObject(AOwner) to AOut (byte for
+  // byte), without building the object.
+  void AppendCompact(const TOwner& AOwner, std::string& AOut) const {
+    AOut += '{';
+    bool first = true;
+    for (const auto& entry : FEntries) {
+      if (entry.WriteWhen && !entry.WriteWhen(AOwner)) continue;
+      if (!first) AOut += ',';
+      first = false;
+      AOut += entry.QuotedKey;
+      if (entry.Text)
+        entry.Text(AOwner, AOut);
+      else
+        Json::AppendCompact(AOut, entry.Write(AOwner));
+    }
+    AOut += '}';
   }
 
   // A new object holding this table's pairs; the caller owns it.
@@ -206,6 +242,8 @@ class TJSONKeyTable {
     for (const auto& entry : FEntries) {
       if (entry.Key == AEntry.Key) throw std::logic_error("duplicate JSON key in table: " + AEntry.Key);
     }
+    Json::AppendQuoted(AEntry.QuotedKey, AEntry.Key);
+    AEntry.QuotedKey += ':';
     FEntries.push_back(std::move(AEntry));
     return *this;
   }

@@ -145,13 +145,10 @@ uint32_t DecodeUtf8(std::string_view AText, size_t& AIndex) {
 }
 
 void AppendNumber(std::string& AOut, const TJSONValue& AValue) {
-  char buffer[32];
   if (AValue.is_number_unsigned()) {
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, AValue.get<uint64_t>());
-    AOut.append(buffer, result.ptr);
+    AppendInteger(AOut, AValue.get<uint64_t>());
   } else if (AValue.is_number_integer()) {
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, AValue.get<int64_t>());
-    AOut.append(buffer, result.ptr);
+    AppendInteger(AOut, AValue.get<int64_t>());
   } else {
     // The library spells floats in the shortest form that reads back the same
     // (and writes null for NaN and infinities, which JSON cannot hold).
@@ -398,6 +395,18 @@ void AppendCompact(std::string& AOut, const TJSONValue& AValue) {
     case TJSONValue::value_t::number_float: AppendNumber(AOut, AValue); break;
     default: AOut += "null"; break;
   }
+}
+
+void AppendInteger(std::string& AOut, int64_t AValue) {
+  char buffer[24];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, AValue);
+  AOut.append(buffer, result.ptr);
+}
+
+void AppendInteger(std::string& AOut, uint64_t AValue) {
+  char buffer[24];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, AValue);
+  AOut.append(buffer, result.ptr);
 }
 
 std::string Compact(const TJSONValue& AValue) {

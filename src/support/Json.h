@@ -4,6 +4,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -119,6 +120,17 @@ void Append(TJSONValue& AObject, std::string_view AKey, TJSONValue&& AValue);
 void AppendCompact(std::string& AOut, const TJSONValue& AValue);
 // AText as a quoted, escaped compact JSON string.
 void AppendQuoted(std::string& AOut, std::string_view AText);
+// The decimal text of an integer, as AppendCompact writes a JSON number.
+void AppendInteger(std::string& AOut, int64_t AValue);
+void AppendInteger(std::string& AOut, uint64_t AValue);
+template <class TInt>
+void AppendInteger(std::string& AOut, TInt AValue) {
+  static_assert(std::is_integral_v<TInt> && !std::is_same_v<TInt, bool>);
+  if constexpr (std::is_signed_v<TInt>)
+    AppendInteger(AOut, static_cast<int64_t>(AValue));
+  else
+    AppendInteger(AOut, static_cast<uint64_t>(AValue));
+}
 
 // The pretty layout of the configuration file, as lines (see Json.cpp for the
 // exact rules). A pair whose value is an array or object is one "line" that

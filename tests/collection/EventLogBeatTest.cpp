@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include "beats/WinLogBeat.h"
 #include "collection/EventLog.h"
+#include "evtx/EvtxReader.h"
 #include "support/EventFixtures.h"
 
 namespace zor {
@@ -34,6 +36,31 @@ TEST(EventLogBeatTest, RealEventsGiveTheGoldenDocuments) {
     }
     EXPECT_EQ(json, test::ReadEventFixture(name + ".beat.json"));
   }
+}
+
+// The document text is written field by field, without the JSON tree: on
+// every record of every sample file it must be the tree's compact text.
+TEST(EventLogBeatTest, DirectTextIsTheTreesTextOnEverySampleRecord) {
+  size_t records = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(std::string(ZOR_SHARED_DIR) + "/evtx-samples")) {
+    if (entry.path().extension() != ".evtx") continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    TEvtxReaderOptions options;
+    options.EveryRecord = true;
+    TEvtxReader reader(entry.path().string(), std::move(options));
+    TEvtxRecord record;
+    TEventLog event;
+    std::string text;
+    while (reader.Next(record)) {
+      event.Reset(std::string(record.Xml));
+      const std::unique_ptr<TWinLogBeat> document = event.GetWinLogBeat();
+      text.clear();
+      document->AppendJSON(text);
+      ASSERT_EQ(text, Json::Compact(*document->ToJSONObject())) << "record " << record.RecordId;
+      ++records;
+    }
+  }
+  EXPECT_GT(records, 20000u);
 }
 
 TEST(EventLogBeatTest, LevelNameComesFromTheLevelNumber) {

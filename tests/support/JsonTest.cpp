@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 
 #include "support/JSONKeyTable.h"
@@ -228,6 +229,49 @@ TEST(JSONKeyTableTest, DrivesDefaultsWritingReadingAndComparison) {
   EXPECT_FALSE(TSample::Keys().AreEqual(sample, other));
 
   EXPECT_THROW(TSample::Keys().Read(read, Json::Parse("[]")), EJSONTypeError);
+}
+
+// Every kind of entry, a key that needs escaping, and a first entry that may
+// be left out: the direct text must be the tree's compact text.
+struct TEveryKind {
+  static const TJSONKeyTable<TEveryKind>& Keys() {
+    static const TJSONKeyTable<TEveryKind> table = [] {
+      TJSONKeyTable<TEveryKind> t;
+      t.Boolean("flag", &TEveryKind::FFlag)
+          .WriteWhen([](const TEveryKind& AOwner) { return AOwner.FFlag; })
+          .Integer("small", &TEveryKind::FSmall, int64_t{0}, int64_t{0})
+          .Integer("big", &TEveryKind::FBig, uint64_t{0}, uint64_t{0})
+          .IntegerProperty("byte", [](const TEveryKind& AOwner) { return AOwner.FByte; },
+                           [](TEveryKind& AOwner, int8_t AValue) { AOwner.FByte = AValue; }, int8_t{0})
+          .String("k\u00e9\"y\n", &TEveryKind::FText)
+          .StringProperty("same", [](const TEveryKind& AOwner) { return AOwner.FText; },
+                          [](TEveryKind& AOwner, const std::string& AValue) { AOwner.FText = AValue; })
+          .Custom("tree", [](const TEveryKind& AOwner) { return TJSONValue::array({AOwner.FSmall, AOwner.FText}); }, {})
+          .Custom("direct", [](const TEveryKind& AOwner) { return TJSONValue(AOwner.FText + "!"); }, {})
+          .TextWith([](const TEveryKind& AOwner, std::string& AOut) { Json::AppendQuoted(AOut, AOwner.FText + "!"); });
+      return t;
+    }();
+    return table;
+  }
+  bool FFlag = false;
+  int64_t FSmall = 0;
+  uint64_t FBig = 0;
+  int8_t FByte = 0;
+  std::string FText;
+};
+
+TEST(JSONKeyTableTest, DirectTextIsTheTreesCompactText) {
+  const TEveryKind cases[] = {
+      {},
+      {true, std::numeric_limits<int64_t>::min(), std::numeric_limits<uint64_t>::max(), -128,
+       "tab\t quote\" slash/ \x01 \xC3\xA9 \xF0\x9F\x98\x80 bad\xFF"},
+      {false, std::numeric_limits<int64_t>::max(), 7, 127, ""},
+  };
+  for (const TEveryKind& owner : cases) {
+    std::string direct = "prefix ";
+    TEveryKind::Keys().AppendCompact(owner, direct);
+    EXPECT_EQ(direct, "prefix " + Json::Compact(*TEveryKind::Keys().ToJSONObject(owner)));
+  }
 }
 
 }  // namespace

@@ -27,73 +27,17 @@ cd "$(dirname "$0")/.."
 build=${1:-build/release}
 UNIT=documents
 source bench/pipeline_lib.sh
-receiver=$build/bench/bench_bulk_receiver
+peer=$build/bench/bench_bulk_receiver peer_count=--documents peer_done=documents peer_last=last_document
+peer_note=requests
 build_targets zor-event-exporter bench_bulk_receiver bench_xml_channel_gen bench_channel_count
 [[ ${RSYSLOG:-1} == 0 || -x $rsyslogd ]] ||
   { echo "rsyslogd not found at $rsyslogd (scripts/setup.sh installs it)" >&2; exit 1; }
 make_root
 
-# start_receiver DIR [EXTRA...]: starts the endpoint for N documents; sets
-# receiver_pid and port.
-start_receiver() {
-  local dir=$1
-  shift
-  rm -f "$dir/port"
-  "$receiver" --documents "$N" --port-file "$dir/port" --linger --idle-timeout "$IDLE_TIMEOUT" "$@" \
-    >"$dir/receiver.out" 2>"$dir/receiver.err" &
-  receiver_pid=$!
-  pids+=("$receiver_pid")
-  for _ in $(seq 100); do
-    [[ -s $dir/port ]] && break
-    sleep 0.05
-  done
-  port=$(cat "$dir/port")
-}
-
-# wait_for_receiver DIR: until the endpoint has N documents (0) or gave up (1).
-wait_for_receiver() {
-  local dir=$1
-  while ! grep -q '^documents=' "$dir/receiver.out" 2>/dev/null; do
-    kill -0 "$receiver_pid" 2>/dev/null || break
-    sleep 0.05
-  done
-  grep -q '^documents=' "$dir/receiver.out" && (($(receiver_field "$dir" documents) >= N))
-}
-
-receiver_field() { grep -o "$2=[^ ]*" "$1/receiver.out" | head -1 | cut -d= -f2; }
-
-stop_receiver() {
-  kill -TERM "$receiver_pid" 2>/dev/null || true
-  wait "$receiver_pid" 2>/dev/null || true
-}
-
-# run_service NAME THREADS [RECEIVER OPTIONS...]: one run from fresh bookmarks.
-run_service() {
-  local name=$1 threads=$2
-  shift 2
-  local dir=$tmp/run-$name
-  mkdir -p "$dir/programdata" "$dir/home"
-  start_receiver "$dir" "$@"
-  write_config "$dir/programdata/Velmora/WinEvtSvc/Svc/SvcConfig.json" "$threads" \
-    "\"beatReceivers\": [{\"receiverId\": @ID@, \"name\": \"bench\", \"protocol\": \"http\", \"host\": \"127.0.0.1\", \"port\": $port, \"esVersion\": 7, \"createTemplate\": false}]"
-  local t0
-  t0=$(now)
-  /usr/bin/time -v -o "$dir/time.txt" ${WRAP:-} "$binary" --programdata "$dir/programdata" --home "$dir/home" \
-    --eventlog-dir "$root" >"$dir/service.out" 2>&1 &
-  local timed=$!
-  pids+=("$timed")
-  local ok=1
-  wait_for_receiver "$dir" || ok=0
-  stop_timed "$timed"
-  stop_receiver
-  if ((!ok)); then
-    echo "  $name: the endpoint got $(receiver_field "$dir" documents) of $N documents; see $dir (run with KEEP=1)" >&2
-    tail -n 5 "$dir/receiver.err" "$dir/service.out" >&2 || true
-    return 1
-  fi
-  [[ $name == warm-up ]] ||
-    record "service($threads thread$([[ $threads == 1 ]] || echo s))" "$dir/time.txt" "$t0" \
-      "$(receiver_field "$dir" last_document)" "$(receiver_field "$dir" requests) bulk requests"
+# One beat receiver per reader: the endpoint, esVersion 7, no template.
+receivers_json() {
+  printf '"beatReceivers": [{"receiverId": @ID@, "name": "bench", "protocol": "http", "host": "127.0.0.1", '
+  printf '"port": %s, "esVersion": 7, "createTemplate": false}]' "$1"
 }
 
 # ---- the service ---------------------------------------------------------------
@@ -110,41 +54,18 @@ for threads in $THREADS; do
 done
 
 # ---- rsyslog: imfile -> omelasticsearch ----------------------------------------
-rsyslog_run() {
-  local rs timed ok t0
+if [[ ${RSYSLOG:-1} != 0 ]]; then
   echo "rsyslog imfile -> omelasticsearch (bulk)"
-  rs=$tmp/rsyslog
-  mkdir -p "$rs/work"
-  start_receiver "$rs"
-  cat >"$rs/rsyslog.conf" <<CONF
-global(workDirectory="$rs/work" maxMessageSize="64k")
-module(load="imfile" mode="inotify")
-module(load="omelasticsearch")
-template(name="document" type="string" string="%msg%")
-input(type="imfile" file="$documents" tag="zor" ruleset="bulk")
-ruleset(name="bulk" queue.type="LinkedList" queue.size="200000" queue.dequeueBatchSize="2000") {
-  action(type="omelasticsearch" server="127.0.0.1" serverport="$port" template="document"
-         searchIndex="winlogbeat-bench" searchType="winLogBeat" bulkmode="on" maxbytes="10m"
-         action.resumeRetryCount="-1")
-}
-CONF
-  "$rsyslogd" -N1 -f "$rs/rsyslog.conf" >"$rs/check.out" 2>&1 || { cat "$rs/check.out" >&2; exit 1; }
-  t0=$(now)
-  /usr/bin/time -v -o "$rs/time.txt" "$rsyslogd" -n -f "$rs/rsyslog.conf" -i "$rs/rsyslogd.pid" >"$rs/rsyslogd.out" 2>&1 &
-  timed=$!
-  pids+=("$timed")
-  ok=1
-  wait_for_receiver "$rs" || ok=0
-  stop_timed "$timed"
-  stop_receiver
-  if ((ok)); then
-    record "rsyslog imfile->omelasticsearch" "$rs/time.txt" "$t0" "$(receiver_field "$rs" last_document)" \
-      "$(receiver_field "$rs" requests) bulk requests"
-  else
-    echo "  rsyslog: the endpoint got $(receiver_field "$rs" documents) of $N documents" >&2
-    tail -n 5 "$rs/rsyslogd.out" "$rs/receiver.err" >&2 || true
-  fi
-}
-[[ ${RSYSLOG:-1} == 0 ]] || rsyslog_run
+  run_rsyslog "rsyslog imfile->omelasticsearch" "global(workDirectory=\"@WORK@\" maxMessageSize=\"64k\")
+module(load=\"imfile\" mode=\"inotify\")
+module(load=\"omelasticsearch\")
+template(name=\"document\" type=\"string\" string=\"%msg%\")
+input(type=\"imfile\" file=\"$documents\" tag=\"zor\" ruleset=\"bulk\")
+ruleset(name=\"bulk\" queue.type=\"LinkedList\" queue.size=\"200000\" queue.dequeueBatchSize=\"2000\") {
+  action(type=\"omelasticsearch\" server=\"127.0.0.1\" serverport=\"@PORT@\" template=\"document\"
+         searchIndex=\"winlogbeat-bench\" searchType=\"winLogBeat\" bulkmode=\"on\" maxbytes=\"10m\"
+         action.resumeRetryCount=\"-1\")
+}"
+fi
 
 print_table

@@ -1,8 +1,20 @@
 # Shared by the whole-program benchmarks (pipeline_e2e.sh, beat_pipeline_e2e.sh,
-# management_load.sh): the event log root, the helper build, timing, stopping and the result table.
-# Source it after setting build (the build folder); it reads N, BATCH,
-# IDLE_TIMEOUT and ZOR_SHARED_DIR, and sets tmp (a temporary folder removed
-# on exit unless KEEP=1), pids (killed on exit), root and channels.
+# management_load.sh): the event log root, the helper build, the peer that
+# counts what arrives, the service and rsyslog runs, timing, stopping and the
+# result table.
+# Source it after setting build (the build folder) and UNIT; it reads N,
+# BATCH, IDLE_TIMEOUT, WRAP and ZOR_SHARED_DIR, and sets tmp (a temporary
+# folder removed on exit unless KEEP=1), pids (killed on exit), root and
+# channels.
+#
+# A pipeline script describes its peer (a counting program of bench/tools)
+# before it uses the runs:
+#   peer          the program
+#   peer_count    its option for the number to wait for (--lines, --documents)
+#   peer_done     the field of its result line that counts (lines, documents)
+#   peer_last     the field with the time of the last one (last_line, ...)
+#   peer_note     the field shown beside a run's figures (connections, ...)
+#   receivers_json PORT   a function printing a reader's receiver keys
 
 N=${N:-1000000}
 THREADS=${THREADS:-"1 2"}
@@ -78,6 +90,97 @@ write_config() {
     done
     printf '\n  ]\n}\n'
   } >"$file"
+}
+
+# start_peer DIR [EXTRA...]: starts the peer for N; sets peer_pid and port.
+start_peer() {
+  local dir=$1
+  shift
+  rm -f "$dir/port"
+  "$peer" "$peer_count" "$N" --port-file "$dir/port" --linger --idle-timeout "$IDLE_TIMEOUT" "$@" \
+    >"$dir/peer.out" 2>"$dir/peer.err" &
+  peer_pid=$!
+  pids+=("$peer_pid")
+  for _ in $(seq 100); do
+    [[ -s $dir/port ]] && break
+    sleep 0.05
+  done
+  port=$(cat "$dir/port")
+}
+
+# peer_field DIR NAME: a field of the peer's result line.
+peer_field() { grep -o "$2=[^ ]*" "$1/peer.out" | head -1 | cut -d= -f2; }
+
+# wait_for_peer DIR: until the peer has N (0) or gave up (1).
+wait_for_peer() {
+  local dir=$1
+  while ! grep -q "^$peer_done=" "$dir/peer.out" 2>/dev/null; do
+    kill -0 "$peer_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  grep -q "^$peer_done=" "$dir/peer.out" && (($(peer_field "$dir" "$peer_done") >= N))
+}
+
+stop_peer() {
+  kill -TERM "$peer_pid" 2>/dev/null || true
+  wait "$peer_pid" 2>/dev/null || true
+}
+
+# run_service NAME THREADS [PEER OPTIONS...]: one run of the service from
+# fresh bookmarks, each reader with the receivers of receivers_json.
+run_service() {
+  local name=$1 threads=$2
+  shift 2
+  local dir=$tmp/run-$name
+  mkdir -p "$dir/programdata" "$dir/home"
+  start_peer "$dir" "$@"
+  write_config "$dir/programdata/Velmora/WinEvtSvc/Svc/SvcConfig.json" "$threads" "$(receivers_json "$port")"
+  local t0
+  t0=$(now)
+  # shellcheck disable=SC2086 # WRAP is a command line
+  /usr/bin/time -v -o "$dir/time.txt" ${WRAP:-} "$binary" --programdata "$dir/programdata" --home "$dir/home" \
+    --eventlog-dir "$root" >"$dir/service.out" 2>&1 &
+  local timed=$!
+  pids+=("$timed")
+  local ok=1
+  wait_for_peer "$dir" || ok=0
+  stop_timed "$timed"
+  stop_peer
+  if ((!ok)); then
+    echo "  $name: the peer got $(peer_field "$dir" "$peer_done") of $N $UNIT; see $dir (run with KEEP=1)" >&2
+    tail -n 5 "$dir/peer.err" "$dir/service.out" >&2 || true
+    return 1
+  fi
+  [[ $name == warm-up ]] ||
+    record "service($threads thread$([[ $threads == 1 ]] || echo s))" "$dir/time.txt" "$t0" \
+      "$(peer_field "$dir" "$peer_last")" "$(peer_field "$dir" "$peer_note") $peer_note"
+}
+
+# run_rsyslog NAME CONF: rsyslog with the configuration text CONF, in which
+# @WORK@ stands for its work folder and @PORT@ for the peer's port.
+run_rsyslog() {
+  local name=$1 conf=$2 rs timed ok t0
+  rs=$tmp/rsyslog
+  mkdir -p "$rs/work"
+  start_peer "$rs"
+  conf=${conf//@WORK@/$rs/work}
+  printf '%s\n' "${conf//@PORT@/$port}" >"$rs/rsyslog.conf"
+  "$rsyslogd" -N1 -f "$rs/rsyslog.conf" >"$rs/check.out" 2>&1 || { cat "$rs/check.out" >&2; exit 1; }
+  t0=$(now)
+  /usr/bin/time -v -o "$rs/time.txt" "$rsyslogd" -n -f "$rs/rsyslog.conf" -i "$rs/rsyslogd.pid" >"$rs/rsyslogd.out" 2>&1 &
+  timed=$!
+  pids+=("$timed")
+  ok=1
+  wait_for_peer "$rs" || ok=0
+  stop_timed "$timed"
+  stop_peer
+  if ((ok)); then
+    record "$name" "$rs/time.txt" "$t0" "$(peer_field "$rs" "$peer_last")" \
+      "$(peer_field "$rs" "$peer_note") $peer_note"
+  else
+    echo "  rsyslog: the peer got $(peer_field "$rs" "$peer_done") of $N $UNIT" >&2
+    tail -n 5 "$rs/rsyslogd.out" "$rs/peer.err" >&2 || true
+  fi
 }
 
 # stop_timed TIME_PID: SIGTERM to the program /usr/bin/time runs, then waits.

@@ -20,7 +20,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   } catch (const zor::test::EBulkBodyError&) {
   }
-  // The scanner and the library agree on what is JSON.
-  if (zor::test::TBulkBody::IsJson(body) != nlohmann::json::accept(body)) std::abort();
+  // The scanner and the library agree on what is JSON, except that the
+  // library takes a raw NUL byte for the end of the text: JSON never holds
+  // one (inside strings it must be escaped), so the scanner refuses any.
+  const bool isJson = zor::test::TBulkBody::IsJson(body);
+  if (body.find('\0') != std::string_view::npos) {
+    if (isJson) std::abort();
+  } else if (isJson != nlohmann::json::accept(body)) {
+    std::abort();
+  }
   return 0;
 }

@@ -121,6 +121,12 @@ wait_for_peer() {
   grep -q "^$peer_done=" "$dir/peer.out" && (($(peer_field "$dir" "$peer_done") >= N))
 }
 
+# peer_cpu: the peer's user + system CPU seconds so far (so that a run shows
+# whether the peer, not the program measured, was the bottleneck).
+peer_cpu() {
+  awk -v hz="$(getconf CLK_TCK)" '{printf "%.2f", ($14 + $15) / hz}' "/proc/$peer_pid/stat" 2>/dev/null || echo "?"
+}
+
 stop_peer() {
   kill -TERM "$peer_pid" 2>/dev/null || true
   wait "$peer_pid" 2>/dev/null || true
@@ -144,6 +150,8 @@ run_service() {
   pids+=("$timed")
   local ok=1
   wait_for_peer "$dir" || ok=0
+  local cpu
+  cpu=$(peer_cpu)
   stop_timed "$timed"
   stop_peer
   if ((!ok)); then
@@ -153,7 +161,7 @@ run_service() {
   fi
   [[ $name == warm-up ]] ||
     record "service($threads thread$([[ $threads == 1 ]] || echo s))" "$dir/time.txt" "$t0" \
-      "$(peer_field "$dir" "$peer_last")" "$(peer_field "$dir" "$peer_note") $peer_note"
+      "$(peer_field "$dir" "$peer_last")" "$(peer_field "$dir" "$peer_note") $peer_note, peer CPU $cpu s"
 }
 
 # run_rsyslog NAME CONF: rsyslog with the configuration text CONF, in which
@@ -172,11 +180,13 @@ run_rsyslog() {
   pids+=("$timed")
   ok=1
   wait_for_peer "$rs" || ok=0
+  local cpu
+  cpu=$(peer_cpu)
   stop_timed "$timed"
   stop_peer
   if ((ok)); then
     record "$name" "$rs/time.txt" "$t0" "$(peer_field "$rs" "$peer_last")" \
-      "$(peer_field "$rs" "$peer_note") $peer_note"
+      "$(peer_field "$rs" "$peer_note") $peer_note, peer CPU $cpu s"
   else
     echo "  rsyslog: the peer got $(peer_field "$rs" "$peer_done") of $N $UNIT" >&2
     tail -n 5 "$rs/rsyslogd.out" "$rs/peer.err" >&2 || true

@@ -34,6 +34,7 @@
 #include <string_view>
 #include <thread>
 
+#include "ToolOptions.h"
 #include "support/BulkReceiver.h"
 #include "support/TestCertificate.h"
 
@@ -60,36 +61,20 @@ struct TOptions {
 
 TOptions ParseOptions(int argc, char** argv) {
   TOptions options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string name = argv[i];
-    auto value = [&]() -> const char* {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "bulk_receiver: %s needs a value\n", name.c_str());
-        std::exit(1);
-      }
-      return argv[++i];
-    };
-    if (name == "--documents") options.Documents = std::strtoull(value(), nullptr, 10);
-    else if (name == "--port") options.Port = static_cast<uint16_t>(std::atoi(value()));
-    else if (name == "--port-file") options.PortFile = value();
-    else if (name == "--tls") options.Tls = true;
-    else if (name == "--user") options.User = value();
-    else if (name == "--password") options.Password = value();
-    else if (name == "--reject-types") options.RejectTypes = true;
-    else if (name == "--linger") options.Linger = true;
-    else if (name == "--idle-timeout") options.IdleTimeout = std::atof(value());
-    else if (name == "--capture") options.Capture = value();
-    else {
-      std::fprintf(stderr, "bulk_receiver: unknown option %s\n", name.c_str());
-      std::exit(1);
-    }
-  }
-  if (options.Documents == 0) {
-    std::fprintf(stderr,
-                 "usage: bulk_receiver --documents N [--port P] [--port-file F] [--tls] [--user U --password W] "
-                 "[--reject-types] [--linger] [--idle-timeout S] [--capture F]\n");
-    std::exit(1);
-  }
+  zor::bench::TToolOptions("bulk_receiver",
+                           "bulk_receiver --documents N [--port P] [--port-file F] [--tls] [--user U --password W] "
+                           "[--reject-types] [--linger] [--idle-timeout S] [--capture F]")
+      .Value("--documents", [&](const char* AValue) { options.Documents = std::strtoull(AValue, nullptr, 10); })
+      .Value("--port", [&](const char* AValue) { options.Port = static_cast<uint16_t>(std::atoi(AValue)); })
+      .Value("--port-file", [&](const char* AValue) { options.PortFile = AValue; })
+      .Flag("--tls", options.Tls)
+      .Value("--user", [&](const char* AValue) { options.User = AValue; })
+      .Value("--password", [&](const char* AValue) { options.Password = AValue; })
+      .Flag("--reject-types", options.RejectTypes)
+      .Flag("--linger", options.Linger)
+      .Value("--idle-timeout", [&](const char* AValue) { options.IdleTimeout = std::atof(AValue); })
+      .Value("--capture", [&](const char* AValue) { options.Capture = AValue; })
+      .Parse(argc, argv, [&] { return options.Documents != 0; });
   return options;
 }
 

@@ -33,6 +33,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ToolOptions.h"
+
 namespace {
 
 constexpr size_t ReceiveBytes = 4 << 20;
@@ -73,32 +75,17 @@ struct TOptions {
 
 TOptions ParseOptions(int argc, char** argv) {
   TOptions options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string name = argv[i];
-    auto value = [&]() -> const char* {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "line_sink: %s needs a value\n", name.c_str());
-        std::exit(1);
-      }
-      return argv[++i];
-    };
-    if (name == "--lines") options.Lines = std::strtoull(value(), nullptr, 10);
-    else if (name == "--port") options.Port = std::atoi(value());
-    else if (name == "--port-file") options.PortFile = value();
-    else if (name == "--capture") options.Capture = value();
-    else if (name == "--linger") options.Linger = true;
-    else if (name == "--idle-timeout") options.IdleTimeout = std::atof(value());
-    else if (name == "--progress") options.Progress = true;
-    else {
-      std::fprintf(stderr, "line_sink: unknown option %s\n", name.c_str());
-      std::exit(1);
-    }
-  }
-  if (options.Lines == 0) {
-    std::fprintf(stderr, "usage: line_sink --lines N [--port P] [--port-file F] [--capture F] [--linger] "
-                         "[--idle-timeout S] [--progress]\n");
-    std::exit(1);
-  }
+  zor::bench::TToolOptions("line_sink",
+                           "line_sink --lines N [--port P] [--port-file F] [--capture F] [--linger] "
+                           "[--idle-timeout S] [--progress]")
+      .Value("--lines", [&](const char* AValue) { options.Lines = std::strtoull(AValue, nullptr, 10); })
+      .Value("--port", [&](const char* AValue) { options.Port = std::atoi(AValue); })
+      .Value("--port-file", [&](const char* AValue) { options.PortFile = AValue; })
+      .Value("--capture", [&](const char* AValue) { options.Capture = AValue; })
+      .Flag("--linger", options.Linger)
+      .Value("--idle-timeout", [&](const char* AValue) { options.IdleTimeout = std::atof(AValue); })
+      .Flag("--progress", options.Progress)
+      .Parse(argc, argv, [&] { return options.Lines != 0; });
   return options;
 }
 

@@ -180,7 +180,14 @@ class TJsonScanner {
 
 std::unique_ptr<TBulkAction> ReadAction(std::string_view ALine, size_t ALineNumber) {
   if (!TBulkBody::IsJson(ALine)) Fault(ALineNumber, "the action line is not JSON");
-  const nlohmann::json action = nlohmann::json::parse(ALine);
+  nlohmann::json action;
+  try {
+    action = nlohmann::json::parse(ALine);
+  } catch (const nlohmann::json::exception& e) {
+    // JSON by the grammar that the library still refuses (a number beyond
+    // the range of a double).
+    Fault(ALineNumber, std::string("the action line cannot be read: ") + e.what());
+  }
   if (!action.is_object() || action.size() != 1) Fault(ALineNumber, "the action line is not an object with one action");
   auto result = std::make_unique<TBulkAction>();
   result->Line = ALine;

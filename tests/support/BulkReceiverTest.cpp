@@ -45,6 +45,8 @@ TEST(BulkBodyTest, RefusesEveryBreakOfTheGrammar) {
       {"document missing", Action("w") + "\n", "line 1: an action line without"},
       {"empty line", Action("w") + "\n\n" + doc + "\n", "line 2: an empty line"},
       {"action not JSON", "{\"index\":\n" + doc + "\n", "line 1: the action line is not JSON"},
+      {"action number beyond a double", R"({"index":{"_index":"w"},"n":1e999})" "\n" + doc + "\n",
+       "line 1: the action line cannot be read"},
       {"two actions", R"({"index":{"_index":"w"},"create":{"_index":"w"}})" "\n" + doc + "\n", "one action"},
       {"delete action", R"({"delete":{"_index":"w","_id":"1"}})" "\n" + doc + "\n", "unsupported action [delete]"},
       {"unknown key", R"({"index":{"_index":"w","pipeline":"p"}})" "\n" + doc + "\n", "unknown parameter [pipeline]"},

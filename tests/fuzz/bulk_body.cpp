@@ -17,7 +17,8 @@ namespace {
 // of a double, which the grammar (and so the scanner) allows.
 bool OnlyNumberOverflow(std::string_view AText) {
   try {
-    (void)nlohmann::json::parse(AText);
+    const nlohmann::json value = nlohmann::json::parse(AText);
+    (void)value;
   } catch (const nlohmann::json::out_of_range& e) {
     return e.id == 406;
   } catch (const nlohmann::json::exception&) {

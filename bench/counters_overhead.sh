@@ -6,11 +6,13 @@
 # million events (user + system of the service), which a shared machine moves
 # much less than the wall-clock rate.
 #
-# usage: [N=500000] [ROUNDS=3] [THREADS=2] [BASE=commit] bench/counters_overhead.sh [BUILD_DIR]
+# usage: [N=500000] [ROUNDS=3] [THREADS=2] [BASE=commit] [AFTER=commit] bench/counters_overhead.sh [BUILD_DIR]
 #   BUILD_DIR (default build/release) holds this tree's build; BASE defaults
-#   to the parent of the commit that brought the metrics registry in. The
-#   other tree is a temporary git worktree, built (with ccache, when present)
-#   into its own folder and removed at the end.
+#   to the parent of the commit that brought the metrics registry in. AFTER,
+#   when given, is measured instead of this tree (say, that commit itself, to
+#   leave out whatever came after it). The other trees are temporary git
+#   worktrees, built (with ccache, when present) into their own folders and
+#   removed at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
@@ -24,23 +26,33 @@ shared=$(cd ../shared 2>/dev/null && pwd || true)
 work=$(mktemp -d)
 cleanup() {
   git worktree remove --force "$work/before" >/dev/null 2>&1 || true
+  git worktree remove --force "$work/after" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-echo "building the program of $base (before the counters) in a temporary worktree"
-git worktree add --detach "$work/before" "$base" >/dev/null
 ln -s "$shared" "$work/shared"
-args=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOR_BENCH=ON)
-if command -v ccache >/dev/null; then
-  args+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-  export CCACHE_BASEDIR="$work/before" CCACHE_NOHASHDIR=1
-fi
-cmake -S "$work/before" -B "$work/before/build" "${args[@]}" >/dev/null
 targets=(zor-event-exporter bench_line_sink bench_xml_channel_gen bench_channel_count)
-cmake --build "$work/before/build" -j2 --target "${targets[@]}" >/dev/null
-unset CCACHE_BASEDIR
-cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null
+
+# build_commit NAME COMMIT: the benchmark's programs of COMMIT in $work/NAME/build.
+build_commit() {
+  local name=$1 commit=$2 args=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOR_BENCH=ON)
+  echo "building the program of $commit in a temporary worktree"
+  git worktree add --detach "$work/$name" "$commit" >/dev/null
+  command -v ccache >/dev/null && args+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  cmake -S "$work/$name" -B "$work/$name/build" "${args[@]}" >/dev/null
+  CCACHE_BASEDIR="$work/$name" CCACHE_NOHASHDIR=1 cmake --build "$work/$name/build" -j2 --target "${targets[@]}" >/dev/null
+}
+
+build_commit before "$base"
+label="with counters"
+if [[ -n ${AFTER:-} ]]; then
+  build_commit after "$AFTER"
+  build=$work/after/build
+  label="with counters ($(git rev-parse --short "$AFTER"))"
+else
+  cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null
+fi
 
 # cpu_per_million BUILD: one service run of pipeline_e2e.sh; its CPU s/million.
 cpu_per_million() {
@@ -68,5 +80,5 @@ m_before=$(median "${before[@]}")
 echo
 echo "N = $N events, $THREADS processing thread(s), $ROUNDS rounds; load average $(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-24s %14s\n' build "CPU s/million"
-printf '%-24s %14s\n' "before ($base)" "$m_before" "with counters" "$m_after"
+printf '%-24s %14s\n' "before ($base)" "$m_before" "$label" "$m_after"
 awk -v a="$m_after" -v b="$m_before" 'BEGIN {printf "ratio with/before: %.3f (%+.1f%%)\n", a / b, (a / b - 1) * 100}'

@@ -195,6 +195,12 @@ TEvtHandle TEventLogSubscriber::Subscribe(EVT_HANDLE ASession) {
              LastErrorText(code).c_str());
   }
   if (!FBookMarkHandle) FBookMarkHandle.reset(FApi->EvtCreateBookmark(nullptr));
+  if (subscription) {
+    const std::optional<TChannelFigures> figures = ChannelFigures(ASession);
+    FPositionId = FResumeAfter;
+    if (flags == EvtSubscribeToFutureEvents && figures && figures->Count > 0) FPositionId = figures->NewestId;
+    NoteRecordsBehind(figures);
+  }
   return subscription;
 }
 
@@ -241,6 +247,9 @@ void TEventLogSubscriber::ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE
     return;
   }
   const TPublisherMap publishers = LoadPublisherMetadata(ASession);
+  // The records behind the position are counted against the channel as the
+  // pass found it; records written meanwhile wake the next pass.
+  const std::optional<TChannelFigures> figures = ChannelFigures(ASession);
   // Read for the last record of each set only.
   const char* const timePath[] = {"Event/System/TimeCreated/@SystemTime"};
   const TEvtHandle timeContext(FApi->EvtCreateRenderContext(1, timePath, EvtRenderContextValues),
@@ -307,6 +316,8 @@ void TEventLogSubscriber::ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE
         FProcessor->SignalledMessageQueue().Enqueue(std::move(batch));
         FCounters->Batches.fetch_add(1, relaxed);
         savedRecordId = lastRecordId;
+        FPositionId = lastRecordId;
+        NoteRecordsBehind(figures);
       }
     } catch (const std::exception& e) {
       LogError("[%s] Exception Rendering Event: %s", Tag(), e.what());
@@ -319,9 +330,39 @@ void TEventLogSubscriber::ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE
     LogError("[%s]Error in EvtNext: %u. %s", Tag(), nextError, LastErrorText(nextError).c_str());
   SaveBookmark(RenderBookmark());
   if (savedRecordId) FCounters->BookmarkRecordId.store(*savedRecordId, relaxed);
-  // A pass ends when the subscription has nothing more to give (or the
-  // reader stops): nothing is left behind the position then.
+  // A pass that ends because the subscription has nothing more to give has
+  // read every record there was, whatever the ids say.
   if (!finishing && nextError == ERROR_NO_MORE_ITEMS) FCounters->RecordsBehind.store(0, relaxed);
+  else if (!finishing) NoteRecordsBehind(ChannelFigures(ASession));
+}
+
+std::optional<TEventLogSubscriber::TChannelFigures> TEventLogSubscriber::ChannelFigures(EVT_HANDLE ASession) {
+  const TEvtHandle log(FApi->EvtOpenLog(ASession, FInterface->Path().c_str(), EvtOpenChannelPath),
+                       TEvtHandleCloser{FApi});
+  const auto figure = [&](EVT_LOG_PROPERTY_ID AProperty) -> std::optional<uint64_t> {
+    EVT_VARIANT value{};
+    uint32_t used = 0;
+    if (!log || !FApi->EvtGetLogInfo(log.get(), AProperty, sizeof value, &value, &used) ||
+        value.Type != EvtVarTypeUInt64)
+      return std::nullopt;
+    return value.UInt64Val;
+  };
+  const std::optional<uint64_t> count = figure(EvtLogNumberOfLogRecords);
+  const std::optional<uint64_t> oldest = count ? figure(EvtLogOldestRecordNumber) : std::nullopt;
+  if (!count || !oldest) {
+    const uint32_t code = TWinEvt::GetLastError();
+    LogDebug("[%s]Records behind not known: %u. %s", Tag(), code, LastErrorText(code).c_str());
+    return std::nullopt;
+  }
+  return TChannelFigures{*count, *count > 0 ? *oldest + *count - 1 : 0};
+}
+
+void TEventLogSubscriber::NoteRecordsBehind(const std::optional<TChannelFigures>& AFigures) {
+  if (!AFigures) return;
+  uint64_t behind = AFigures->Count;
+  if (FPositionId && AFigures->Count > 0)
+    behind = std::min(behind, AFigures->NewestId > *FPositionId ? AFigures->NewestId - *FPositionId : 0);
+  FCounters->RecordsBehind.store(behind, std::memory_order_relaxed);
 }
 
 void TEventLogSubscriber::NoteEventTime(EVT_HANDLE AEvent, EVT_HANDLE ATimeContext) {

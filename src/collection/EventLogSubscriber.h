@@ -71,6 +71,18 @@ class TEventLogSubscriber : public TCustomThread {
   [[nodiscard]] std::string LoadBookmark();
   void SaveBookmark(const std::string& AText);
   void NoteFirstRecord(uint64_t ARecordId);
+  // What EvtGetLogInfo tells of the reader's channel now: how many records
+  // it holds by their ids, and the newest one's id. Nothing when it cannot
+  // tell (logged).
+  struct TChannelFigures {
+    uint64_t Count = 0;
+    uint64_t NewestId = 0;
+  };
+  [[nodiscard]] std::optional<TChannelFigures> ChannelFigures(EVT_HANDLE ASession);
+  // Stores how many records of the channel lie after FPositionId by their
+  // ids (every record without a position; never more than the channel
+  // holds). Nothing changes without figures.
+  void NoteRecordsBehind(const std::optional<TChannelFigures>& AFigures);
   // Keeps the TimeCreated of AEvent as the reader's last event time.
   void NoteEventTime(EVT_HANDLE AEvent, EVT_HANDLE ATimeContext);
   // "[name]" before a text, as every log line of the subscriber starts.
@@ -90,6 +102,9 @@ class TEventLogSubscriber : public TCustomThread {
   // The record the loaded bookmark names in this channel, until the first
   // record read after it shows whether it still exists.
   std::optional<uint64_t> FResumeAfter;
+  // The id of the last record read (at the start: the bookmarked one, the
+  // newest one for a reader of future events, none from the oldest on).
+  std::optional<uint64_t> FPositionId;
 
   // Reused from event to event.
   std::vector<char> FRenderBuffer;

@@ -23,6 +23,14 @@ class TEvtSession final : public TEvtObject {
   const TChannelStore Store;
 };
 
+// A channel opened for EvtGetLogInfo. Immutable.
+class TEvtLog final : public TEvtObject {
+ public:
+  TEvtLog(TChannelStore AStore, std::string AChannel) : Store(std::move(AStore)), Channel(std::move(AChannel)) {}
+  const TChannelStore Store;
+  const std::string Channel;
+};
+
 // How far a subscription has delivered one channel: the place of the last
 // record delivered.
 struct TEvtPosition {

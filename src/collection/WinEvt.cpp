@@ -1,5 +1,6 @@
 #include "collection/WinEvt.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "collection/EvtObjects.h"
@@ -342,6 +343,56 @@ bool TWinEvt::EvtUpdateBookmark(EVT_HANDLE ABookmark, EVT_HANDLE AEvent) {
   const auto event = Find<TEvtEvent>(AEvent);
   if (!event) return false;
   bookmark->Update(*event);
+  Succeed();
+  return true;
+}
+
+EVT_HANDLE TWinEvt::EvtOpenLog(EVT_HANDLE ASession, const char* APath, uint32_t AFlags) {
+  if (AFlags != EvtOpenChannelPath && AFlags != EvtOpenFilePath) return FailHandle(ERROR_INVALID_PARAMETER);
+  if (IsEmpty(APath)) return FailHandle(ERROR_EVT_INVALID_CHANNEL_PATH, "no channel");
+  if (AFlags == EvtOpenFilePath && APath[0] != '/')
+    return FailHandle(ERROR_INVALID_PARAMETER, std::string("'") + APath + "' is not an absolute file path");
+  TChannelStore store(FStore);
+  if (!StoreOf(ASession, store)) return nullptr;
+  try {
+    (void)store.Locate(APath);  // refuse names that cannot be channels now
+  } catch (const EChannelError& e) {
+    return FailHandle(ERROR_EVT_INVALID_CHANNEL_PATH, e.what());
+  }
+  return Register(std::make_shared<TEvtLog>(std::move(store), APath));
+}
+
+bool TWinEvt::EvtGetLogInfo(EVT_HANDLE ALog, uint32_t APropertyId, uint32_t ABufferSize, EVT_VARIANT* ABuffer,
+                            uint32_t* ABufferUsed) {
+  if (!ABufferUsed) return Fail(ERROR_INVALID_PARAMETER);
+  const auto log = Find<TEvtLog>(ALog);
+  if (!log) return false;
+  if (APropertyId != EvtLogFileSize && APropertyId != EvtLogNumberOfLogRecords &&
+      APropertyId != EvtLogOldestRecordNumber)
+    return Fail(ERROR_NOT_SUPPORTED, "log property " + std::to_string(APropertyId));
+  *ABufferUsed = sizeof(EVT_VARIANT);
+  if (!ABuffer || ABufferSize < sizeof(EVT_VARIANT)) return Fail(ERROR_INSUFFICIENT_BUFFER);
+  uint64_t value = 0;
+  try {
+    if (APropertyId == EvtLogFileSize) {
+      const TChannelStore::TLocation location = log->Store.Locate(log->Channel);
+      std::error_code error;
+      if (location.Exists) value = std::filesystem::file_size(location.File, error);
+      if (error) return Fail(ERROR_READ_FAULT, location.File.string() + ": " + error.message());
+    } else if (const std::optional<TRecordSpan> span = log->Store.RecordSpan(log->Channel)) {
+      // So that oldest + number - 1 is the newest record's id also where the
+      // first record's id is above the last one's.
+      const uint64_t oldest = std::min(span->Oldest, span->Newest);
+      value = APropertyId == EvtLogOldestRecordNumber ? oldest : span->Newest - oldest + 1;
+    }
+  } catch (const std::exception& e) {
+    return Fail(CodeOf(e) == ERROR_EVT_INVALID_CHANNEL_PATH ? ERROR_READ_FAULT : CodeOf(e), e.what());
+  }
+  EVT_VARIANT variant{};
+  variant.UInt64Val = value;
+  variant.Count = 0;
+  variant.Type = EvtVarTypeUInt64;
+  *ABuffer = variant;
   Succeed();
   return true;
 }

@@ -70,7 +70,15 @@ enum EVT_RENDER_FLAGS : uint32_t { EvtRenderEventValues = 0, EvtRenderEventXml =
 
 enum EVT_FORMAT_MESSAGE_FLAGS : uint32_t { EvtFormatMessageXml = 9 };
 
-enum EVT_VARIANT_TYPE : uint32_t { EvtVarTypeNull = 0, EvtVarTypeString = 1 };
+enum EVT_VARIANT_TYPE : uint32_t { EvtVarTypeNull = 0, EvtVarTypeString = 1, EvtVarTypeUInt64 = 10 };
+
+enum EVT_OPEN_LOG_FLAGS : uint32_t { EvtOpenChannelPath = 1, EvtOpenFilePath = 2 };
+
+enum EVT_LOG_PROPERTY_ID : uint32_t {
+  EvtLogFileSize = 3,
+  EvtLogNumberOfLogRecords = 5,
+  EvtLogOldestRecordNumber = 6,
+};
 
 // Login data of EvtOpenSession. Null or empty Server selects the local
 // computer; any other names a sub-folder of the event log root. User, Domain
@@ -178,6 +186,22 @@ class TWinEvt {
   bool EvtUpdateBookmark(EVT_HANDLE ABookmark, EVT_HANDLE AEvent);
   // The channels of the session's folder, one per EvtNextChannelPath call
   // (two-call use), then ERROR_NO_MORE_ITEMS.
+  // A channel to ask EvtGetLogInfo about: APath is a channel of the
+  // session's folder (EvtOpenChannelPath) or the path of an .evtx or .xml
+  // file (EvtOpenFilePath). A channel whose file does not exist yet is
+  // accepted and has no records.
+  EVT_HANDLE EvtOpenLog(EVT_HANDLE ASession, const char* APath, uint32_t AFlags);
+  // One figure of the log's file as it is at the call, as an EvtVarTypeUInt64
+  // variant in ABuffer (ABufferUsed: sizeof(EVT_VARIANT); a smaller buffer
+  // fails with ERROR_INSUFFICIENT_BUFFER). EvtLogOldestRecordNumber is the id
+  // of the first record (0 when there is none; the last record's when that
+  // is lower) and EvtLogNumberOfLogRecords counts the records as Windows'
+  // own logs, whose ids run on without gaps, give it: newest id - oldest id +
+  // 1, so oldest + number - 1 is always the newest record's id (see
+  // TRecordSpan for files whose ids do not run on).
+  // EvtLogFileSize: bytes. Other properties fail with ERROR_NOT_SUPPORTED.
+  bool EvtGetLogInfo(EVT_HANDLE ALog, uint32_t APropertyId, uint32_t ABufferSize, EVT_VARIANT* ABuffer,
+                     uint32_t* ABufferUsed);
   EVT_HANDLE EvtOpenChannelEnum(EVT_HANDLE ASession, uint32_t AFlags);
   bool EvtNextChannelPath(EVT_HANDLE AChannelEnum, uint32_t ABufferSize, char* ABuffer, uint32_t* ABufferUsed);
   bool EvtClose(EVT_HANDLE AObject);

@@ -259,6 +259,17 @@ std::vector<std::string> TChannelStore::Channels() const {
   return channels;
 }
 
+std::optional<TRecordSpan> TChannelStore::RecordSpan(std::string_view AChannel) const {
+  const TLocation location = Locate(AChannel);
+  if (!location.Exists) return std::nullopt;
+  if (location.Kind == TChannelKind::ckXml) return TXmlChannel::RecordSpan(location.File);
+  // Opening a reader reads the file header and the chunk headers only.
+  const TEvtxReader reader(location.File.string());
+  const TEvtxFileInfo& info = reader.FileInfo();
+  if (info.HighestRecordId == 0) return std::nullopt;
+  return TRecordSpan{info.LowestRecordId, info.HighestRecordId};
+}
+
 std::unique_ptr<IRecordSource> TChannelStore::OpenChannel(std::string_view AChannel) const {
   (void)Locate(AChannel);  // reject names that cannot be channels now, not at the first read
   return std::make_unique<TChannelSource>(*this, std::string(AChannel));

@@ -29,6 +29,17 @@ struct TRecordPlace {
   bool operator==(const TRecordPlace&) const = default;
 };
 
+// The ids of the first and the last record of a channel's file, in file
+// order. In a log that numbers its records one after another (Windows' own,
+// an appendable channel written by this program) Newest - Oldest + 1 is the
+// number of records; files put together from elsewhere may hold ids that
+// repeat or go backwards, where it is only the span of the two ids.
+struct TRecordSpan {
+  uint64_t Oldest = 0;
+  uint64_t Newest = 0;
+  bool operator==(const TRecordSpan&) const = default;
+};
+
 // One record of a channel, rendered as Windows renders it (EvtRenderEventXml):
 // no RenderingInfo unless the stored event carries one, line breaks inside
 // values as real CR/LF characters.
@@ -124,6 +135,13 @@ class TChannelStore {
 
   // The channels of the root (the .evtx and .xml files in it), sorted, each once.
   [[nodiscard]] std::vector<std::string> Channels() const;
+
+  // The ids of the first and last record of AChannel's file as it is now
+  // (.evtx: from the chunk headers, no record is read; .xml: its first and
+  // its last whole line that hold an id), or nothing when the file is
+  // missing or holds no record. Throws EChannelError for a name Locate
+  // refuses, and EZorError subclasses when the file exists but cannot be read.
+  [[nodiscard]] std::optional<TRecordSpan> RecordSpan(std::string_view AChannel) const;
 
   // A reader of AChannel's records, from its oldest one, that follows the
   // channel's file wherever Locate finds it at each call.

@@ -1,5 +1,6 @@
 #include "evtx/XmlChannel.h"
 
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -141,6 +142,35 @@ uint64_t HighestIdIn(const TFile& AFile) {
     return true;
   });
   return highest;
+}
+
+// The start of the first line that begins at or after AOffset (the file's
+// size when none does).
+uint64_t LineStartFrom(const TFile& AFile, uint64_t AOffset) {
+  if (AOffset == 0) return 0;
+  char block[BlockBytes];
+  for (uint64_t at = AOffset - 1;;) {
+    const size_t got = AFile.ReadAt(block, sizeof block, at);
+    if (got == 0) return at;
+    if (const void* newline = std::memchr(block, '\n', got))
+      return at + static_cast<uint64_t>(static_cast<const char*>(newline) - block) + 1;
+    at += got;
+  }
+}
+
+// The id of the last whole line of AFile that holds one. Looks at a window
+// at the end of the file, four times larger each time it finds none there.
+std::optional<uint64_t> LastIdIn(const TFile& AFile) {
+  const uint64_t size = AFile.Identity().Size;
+  for (uint64_t window = BlockBytes;; window *= 4) {
+    const uint64_t start = LineStartFrom(AFile, size > window ? size - window : 0);
+    std::optional<uint64_t> last;
+    ForEachLine(AFile, start, [&](std::string_view ALine, uint64_t) {
+      if (const auto id = RecordIdOf(ALine)) last = id;
+      return true;
+    });
+    if (last || window >= size) return last;
+  }
 }
 
 class TXmlSource final : public TFileRecordSource {
@@ -306,6 +336,21 @@ uint64_t TXmlChannel::Append(const std::filesystem::path& AFile, const TNewEvent
     line.push_back('\n');
     file.Append(line);
     return recordId;
+  });
+}
+
+std::optional<TRecordSpan> TXmlChannel::RecordSpan(const std::filesystem::path& AFile) {
+  return AsChannelError([&]() -> std::optional<TRecordSpan> {
+    const std::optional<TFile> file = TFile::OpenIfExists(AFile.string());
+    if (!file) return std::nullopt;
+    const std::optional<uint64_t> newest = LastIdIn(*file);
+    if (!newest) return std::nullopt;
+    std::optional<uint64_t> oldest;
+    ForEachLine(*file, 0, [&](std::string_view ALine, uint64_t) {
+      oldest = RecordIdOf(ALine);
+      return !oldest;
+    });
+    return TRecordSpan{oldest.value_or(*newest), *newest};
   });
 }
 

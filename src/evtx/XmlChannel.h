@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,6 +46,13 @@ class TXmlChannel {
   // interleave lines; the line is written with one write call, so readers see
   // either nothing of it or the whole line. Throws EChannelError on failure.
   static uint64_t Append(const std::filesystem::path& AFile, const TNewEvent& AEvent);
+
+  // The ids of the first and the last whole line of AFile that hold one
+  // (a line still being written does not count), or nothing for a missing
+  // file or one without such a line. Reads the file's start and its end, not
+  // the lines between (unless no line near the end holds an id). Throws
+  // EChannelError when the file cannot be read.
+  [[nodiscard]] static std::optional<TRecordSpan> RecordSpan(const std::filesystem::path& AFile);
 };
 
 // A record source over an XML channel file, line by line in file order. It

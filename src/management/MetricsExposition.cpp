@@ -106,7 +106,7 @@ const TReaderFamily ReaderFamilies[] = {
      [](const TReaderFigures& A) { return static_cast<double>(A.Batches); }},
     {"zor_reader_bookmark_record_id", "gauge", "Record id of the reader's saved position.",
      [](const TReaderFigures& A) { return static_cast<double>(A.BookmarkRecordId); }},
-    {"zor_reader_records_behind", "gauge", "Records of the channel after the reader's saved position.",
+    {"zor_reader_records_behind", "gauge", "Records of the channel after the last one the reader read, by record id.",
      [](const TReaderFigures& A) { return static_cast<double>(A.RecordsBehind); }},
     {"zor_reader_last_event_timestamp_seconds", "gauge", "TimeCreated of the last record read (Unix time).",
      [](const TReaderFigures& A) { return A.LastEventTime; }},

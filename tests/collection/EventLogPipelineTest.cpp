@@ -36,6 +36,19 @@ TCollectionInterface ReaderWithReceivers() {
   return reader;
 }
 
+// Appends ACount events to the XML channel AChannel of the event log root ARoot.
+void AppendEvents(const std::filesystem::path& ARoot, const std::string& AChannel, int ACount) {
+  for (int i = 0; i < ACount; ++i) {
+    TNewEvent event;
+    event.Channel = AChannel;
+    event.Provider = "TestProvider";
+    event.EventId = 100;
+    event.Computer = "host1";
+    event.TimeCreated = 133540000000000000ull;
+    (void)TXmlChannel::Append(ARoot / (TChannelStore::FileStem(AChannel) + ".xml"), event);
+  }
+}
+
 TEST(EventLogMessageProcessorTest, OneBadEventAmongTenIsSkippedOnEveryPath) {
   const std::string good = test::ReadEventFixture("security_4624.xml");
   TEventLogMessageProcessor processor(0);
@@ -74,17 +87,7 @@ TEST(EventLogSubscriberTest, ReadsAnXmlChannelAndResumesAfterRestart) {
   test::TempDir root;
   test::TempDir bookmarks;
   TWinEvt api(root.Path());
-  const auto write = [&](int ACount) {
-    for (int i = 0; i < ACount; ++i) {
-      TNewEvent event;
-      event.Channel = "Test/Operational";
-      event.Provider = "TestProvider";
-      event.EventId = 100;
-      event.Computer = "host1";
-      event.TimeCreated = 133540000000000000ull;
-      (void)TXmlChannel::Append(root / (TChannelStore::FileStem(event.Channel) + ".xml"), event);
-    }
-  };
+  const auto write = [&](int ACount) { AppendEvents(root.Path(), "Test/Operational", ACount); };
   TCollectionInterface reader = ReaderWithReceivers();
   reader.SetPath("Test/Operational");
   reader.SetBatchSize(3);
@@ -160,6 +163,59 @@ TEST(EventLogSubscriberTest, BacklogPresentBeforeTheStartIsReadWholeWithoutNewEv
   for (const auto& batch : processor.SignalledMessageQueue().DequeueAll()) next += batch->EventList().size();
   EXPECT_EQ(next, Count);
   EXPECT_EQ(outOfOrder, 0u);
+}
+
+// A reader held back by its processor shows the records of its channel it
+// has not read yet, at its start and after each set it hands in, and 0 once
+// it has read everything.
+TEST(EventLogSubscriberTest, RecordsBehindFollowTheBacklogDownToZero) {
+  test::TempDir root;
+  test::TempDir bookmarks;
+  TWinEvt api(root.Path());
+  const auto write = [&](int ACount) { AppendEvents(root.Path(), "Backlog", ACount); };
+  TCollectionInterface reader;
+  reader.SetName("Backlog");
+  reader.SetPath("Backlog");
+  reader.SetBatchSize(10);
+  reader.SetStartAtBeginning(true);
+  // Without processing threads the inbound queue takes 4 sets; the reader
+  // waits for room before reading a fifth.
+  TEventLogMessageProcessor processor(0);
+  const auto fill = [&](size_t ASets) {
+    for (size_t i = 0; i < ASets; ++i)
+      processor.SignalledMessageQueue().Enqueue(std::make_unique<TProcessingBatch>(reader));
+  };
+  // Takes the sets until AEvents events came and the reader shows 0 behind.
+  const auto drainToZero = [&](const TReaderCounters& ACounters, size_t AEvents) {
+    size_t events = 0;
+    return WaitUntil([&] {
+      for (const auto& batch : processor.SignalledMessageQueue().DequeueAll()) events += batch->EventList().size();
+      return events == AEvents && ACounters.RecordsBehind.load() == 0;
+    }) << ACounters.RecordsBehind.load() << " behind after " << events << " events";
+  };
+
+  write(100);
+  {
+    TEventLogSubscriber subscriber(&processor, reader, bookmarks.Path().string(), &api);
+    const TReaderCounters& counters = subscriber.Counters();
+    ASSERT_TRUE(subscriber.ThreadStart(false, INFINITE));
+    EXPECT_TRUE(WaitUntil([&] { return counters.Batches.load() == 4 && counters.RecordsBehind.load() == 60; }))
+        << counters.RecordsBehind.load() << " behind after " << counters.Batches.load() << " sets";
+    EXPECT_TRUE(drainToZero(counters, 100));
+    EXPECT_TRUE(subscriber.ThreadStop(true, INFINITE));
+  }
+
+  // Restarted with 25 new records while the queue is full: they show before
+  // the first set is read, counted after the saved position.
+  write(25);
+  fill(4);
+  TEventLogSubscriber subscriber(&processor, reader, bookmarks.Path().string(), &api);
+  const TReaderCounters& counters = subscriber.Counters();
+  ASSERT_TRUE(subscriber.ThreadStart(false, INFINITE));
+  EXPECT_TRUE(WaitUntil([&] { return counters.RecordsBehind.load() == 25; }));
+  EXPECT_EQ(counters.RecordsRead.load(), 0u);
+  EXPECT_TRUE(drainToZero(counters, 25));
+  EXPECT_TRUE(subscriber.ThreadStop(true, INFINITE));
 }
 
 TEST(EventLogSubscriberTest, ExpressionThatDoesNotCompileFailsTheConstructor) {

@@ -582,6 +582,76 @@ TEST_F(WinEvtTest, RemoteSessionSubscribesToTheComputersFolder) {
   EXPECT_EQ(Drain(subscription.get()).size(), 2u);
 }
 
+// EvtGetLogInfo of each kind of channel: the oldest record's id and the
+// count by ids, so that oldest + count - 1 is the newest record's id.
+TEST_F(WinEvtTest, LogInfoGivesTheOldestAndTheNewestRecordOfAChannel) {
+  std::filesystem::copy_file(GrowingSample, FDir / "System.evtx");
+  for (int i = 0; i < 5; ++i) Write("Application");
+  const auto lineWithId = [](uint64_t AId) {
+    TNewEvent event;
+    event.Provider = "P";
+    std::string text;
+    AppendOneLine(text, RenderNewEvent(event, AId));
+    return text + "\n";
+  };
+  const std::string line = lineWithId(9);
+  const std::string earlier = lineWithId(3);
+  // Ids going backwards; a last line still being written does not count.
+  WriteFileBytes(FDir / "Backwards.xml", line + earlier + "<Event><System><EventRecordID>77</EventRecordID>");
+  // Over 64 KiB of lines without an id after the last record.
+  WriteFileBytes(FDir / "Padded.xml", line + earlier + std::string(3000, '\n') + std::string(70000, 'x') + "\n");
+  WriteFileBytes(FDir / "Empty.xml", "");
+
+  struct TCase {
+    const char* Channel;
+    uint64_t Oldest;
+    uint64_t Count;
+  };
+  const TCase cases[] = {{"System", 1, 733},  {"Application", 1, 5}, {"Backwards", 3, 1},
+                         {"Padded", 3, 1},    {"Empty", 0, 0},       {"NotThereYet", 0, 0}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Channel);
+    const TEvtHandle log = Own(FApi->EvtOpenLog(nullptr, c.Channel, EvtOpenChannelPath));
+    ASSERT_NE(log, nullptr) << TWinEvt::SysErrorMessage(TWinEvt::GetLastError());
+    const auto figure = [&](EVT_LOG_PROPERTY_ID AProperty) {
+      EVT_VARIANT value{};
+      uint32_t used = 0;
+      EXPECT_TRUE(FApi->EvtGetLogInfo(log.get(), AProperty, sizeof value, &value, &used));
+      EXPECT_EQ(used, sizeof value);
+      EXPECT_EQ(value.Type, EvtVarTypeUInt64);
+      return value.UInt64Val;
+    };
+    EXPECT_EQ(figure(EvtLogOldestRecordNumber), c.Oldest);
+    EXPECT_EQ(figure(EvtLogNumberOfLogRecords), c.Count);
+  }
+
+  // The figures are those of the file at the call.
+  const TEvtHandle log = Own(FApi->EvtOpenLog(nullptr, "Application", EvtOpenChannelPath));
+  EXPECT_EQ(Write("Application"), 6u);
+  EVT_VARIANT value{};
+  uint32_t used = 0;
+  ASSERT_TRUE(FApi->EvtGetLogInfo(log.get(), EvtLogNumberOfLogRecords, sizeof value, &value, &used));
+  EXPECT_EQ(value.UInt64Val, 6u);
+  ASSERT_TRUE(FApi->EvtGetLogInfo(log.get(), EvtLogFileSize, sizeof value, &value, &used));
+  EXPECT_EQ(value.UInt64Val, std::filesystem::file_size(FDir / "Application.xml"));
+  const TEvtHandle byPath = Own(FApi->EvtOpenLog(nullptr, (FDir / "System.evtx").c_str(), EvtOpenFilePath));
+  ASSERT_TRUE(FApi->EvtGetLogInfo(byPath.get(), EvtLogNumberOfLogRecords, sizeof value, &value, &used));
+  EXPECT_EQ(value.UInt64Val, 733u);
+
+  // Refusals: a short buffer (with the size needed), a property not
+  // offered, a handle of another kind, a relative file path.
+  EXPECT_FALSE(FApi->EvtGetLogInfo(log.get(), EvtLogNumberOfLogRecords, sizeof value - 1, &value, &used));
+  EXPECT_EQ(TWinEvt::GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(used, sizeof value);
+  EXPECT_FALSE(FApi->EvtGetLogInfo(log.get(), 7, sizeof value, &value, &used));
+  EXPECT_EQ(TWinEvt::GetLastError(), ERROR_NOT_SUPPORTED);
+  const TEvtHandle bookmark = Own(FApi->EvtCreateBookmark(nullptr));
+  EXPECT_FALSE(FApi->EvtGetLogInfo(bookmark.get(), EvtLogNumberOfLogRecords, sizeof value, &value, &used));
+  EXPECT_EQ(TWinEvt::GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(FApi->EvtOpenLog(nullptr, "System.evtx", EvtOpenFilePath), nullptr);
+  EXPECT_EQ(TWinEvt::GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
 TEST_F(WinEvtTest, HandlesAndArgumentsAreChecked) {
   EVT_HANDLE events[4];
   uint32_t returned = 7;

@@ -182,6 +182,40 @@ TEST_F(ManagementEndpointTest, EveryCommandAgainstTheRunningService) {
   EXPECT_EQ(Count("Shutting down for reconfigure"), 2);
 }
 
+// A reconfiguration whose pipeline cannot be built leaves the endpoint up:
+// /health answers 503 with the reason until a configuration that starts is
+// put through it.
+TEST_F(ManagementEndpointTest, HealthTellsWhyTheLastStartUpFailedUntilOneSucceeds) {
+  const std::string good = std::string(R"({"port": 0, )") + TwoReaders + "}";
+  WriteConfig(good);
+  StartService();
+  const auto health = [&](uint16_t APort, int AStatus) {
+    const TAnswer answer = Curl("", "/health", APort);
+    EXPECT_EQ(answer.Status, AStatus) << answer.Body;
+    return Json::Parse(answer.Body.empty() ? "{}" : answer.Body);
+  };
+  EXPECT_EQ(health(EndPointPort(), 200)["status"], "running");
+
+  // A datagram and a stream receiver for one host and port, reloaded from the file.
+  WriteConfig(R"({"port": 0, "interfaces": [{"name": "R0", "path": "Application", "syslogReceivers": [
+      {"host": "127.0.0.1", "port": 9, "transport": "UDP"}, {"host": "127.0.0.1", "port": 9, "transport": "TCP"}]}]})");
+  EXPECT_EQ(Curl("-X POST", "/config", EndPointPort()).Status, 200);
+  const uint16_t second = EndPointPort(2);
+  ASSERT_NE(second, 0);
+  ASSERT_TRUE(LogHas("Duplicates not allowed: there is a syslog sender for 127.0.0.1:9 already"));
+  const TJSONValue failed = health(second, 503);
+  EXPECT_EQ(failed["status"], "failed");
+  EXPECT_EQ(failed["reason"], "Duplicates not allowed: there is a syslog sender for 127.0.0.1:9 already");
+  EXPECT_NE(Curl("", "/metrics", second).Body.find("\nzor_pipeline_running 0\n"), std::string::npos);
+
+  EXPECT_EQ(Curl("-X PUT --data " + Quoted(good), "/config", second).Status, 200);
+  const uint16_t third = EndPointPort(3);
+  ASSERT_NE(third, 0);
+  ASSERT_TRUE(WaitUntil([&] { return Count("Loading Readers [1] Reader2") == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return Curl("", "/health", third).Status == 200; }));
+  EXPECT_EQ(health(third, 200)["status"], "running");
+}
+
 TEST_F(ManagementEndpointTest, CredentialsOverHttpsAndHttpAndOnlyTls12) {
   std::filesystem::create_directories(FRoot / "home" / "Certs");
   test::TTestCertificate certificate(FRoot / "home" / "Certs");

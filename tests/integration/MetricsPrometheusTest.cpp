@@ -180,6 +180,72 @@ TEST_F(MetricsPrometheusTest, PrometheusScrapesTheRunningServiceAndStoresWhatThe
   EXPECT_EQ(service->WaitForExit(), 0) << service->StandardError();
 }
 
+// A reader held back by a receiver that does not answer shows on /metrics
+// and /health how many records of its channel it has not read; once the
+// receiver is back, the figure falls to 0 and every record has been sent.
+TEST_F(MetricsPrometheusTest, RecordsBehindShowTheBacklogOfAReaderHeldBackByItsReceiver) {
+  // More than the syslog messages a reader may have waiting to be sent.
+  constexpr size_t Count = 25'000;
+  std::filesystem::create_directories(EventLogDir());
+  {
+    std::ofstream out(EventLogDir() / "Backlog.xml", std::ios::binary);
+    for (size_t i = 1; i <= Count; ++i)
+      out << "<Event><System><Provider Name='P'/><EventID>1</EventID><TimeCreated "
+             "SystemTime='2024-01-01T00:00:00.0000000Z'/><EventRecordID>"
+          << i << "</EventRecordID><Computer>h</Computer></System><EventData><Data>" << i
+          << "</Data></EventData></Event>\n";
+  }
+  // The receiver's port, with nobody listening on it until later.
+  const uint16_t receiverPort = test::TLoopbackSink::Tcp()->Port();
+  WriteConfig(R"({"port": 0, "interfaces": [{"name": "Backlog", "path": "Backlog", "batchSize": 500,
+      "startAtBeginning": true, "syslogReceivers": [{"host": "127.0.0.1", "port": )" +
+              std::to_string(receiverPort) + R"(, "transport": "TCP", "tcpDelimiter": "\\LF"}]}]})");
+  auto service = Start();
+  const uint16_t port = EndPointPort();
+  ASSERT_NE(port, 0) << service->StandardError();
+
+  const std::string behindSeries = "zor_reader_records_behind{reader=\"Backlog\"}";
+  const std::string readSeries = "zor_reader_records_read_total{reader=\"Backlog\"}";
+  double behind = -1;
+  double read = -1;
+  const std::string queuedSeries = "zor_syslog_messages_queued{destination=\"127.0.0.1:" +
+                                   std::to_string(receiverPort) + "\",transport=\"TCP\"}";
+  // Held back once the sender holds as many messages as a reader may leave
+  // unsent: what it read and what it has not add up to the channel.
+  ASSERT_TRUE(test::WaitUntil(
+      [&] {
+        const auto metrics = test::ScrapeMetrics(port);
+        behind = test::Sample(metrics, behindSeries);
+        read = test::Sample(metrics, readSeries);
+        return test::Sample(metrics, queuedSeries) >= 20'000 && behind > 0 && behind + read == static_cast<double>(Count);
+      },
+      std::chrono::seconds(60), "a reader held back"))
+      << behind << " behind, " << read << " read";
+  const auto healthAnswer = httplib::Client("127.0.0.1", port).Get("/health");
+  ASSERT_TRUE(healthAnswer);
+  const TJSONValue health = Json::Parse(healthAnswer->body);
+  EXPECT_EQ(health["readers"][0]["recordsBehind"], static_cast<uint64_t>(behind)) << healthAnswer->body;
+
+  auto sink = test::TLoopbackSink::Tcp(receiverPort);
+  ASSERT_TRUE(test::WaitUntil(
+      [&] {
+        const auto metrics = test::ScrapeMetrics(port);
+        behind = test::Sample(metrics, behindSeries);
+        return behind == 0 && test::Sample(metrics, readSeries) == static_cast<double>(Count);
+      },
+      std::chrono::seconds(180), "the backlog read"))
+      << behind << " behind";
+  EXPECT_TRUE(test::WaitUntil(
+      [&] {
+        const std::string received = sink->Received();
+        return static_cast<size_t>(std::count(received.begin(), received.end(), '\n')) == Count;
+      },
+      std::chrono::seconds(120), "every record at the receiver"));
+
+  service->Signal(SIGTERM);
+  EXPECT_EQ(service->WaitForExit(), 0) << service->StandardError();
+}
+
 // The status command asks the endpoint of the service's own configuration
 // with that file's credentials; other credentials are refused, and an
 // endpoint that does not answer is a failure of its own.

@@ -330,8 +330,9 @@ void TEventLogSubscriber::ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE
     LogError("[%s]Error in EvtNext: %u. %s", Tag(), nextError, LastErrorText(nextError).c_str());
   SaveBookmark(RenderBookmark());
   if (savedRecordId) FCounters->BookmarkRecordId.store(*savedRecordId, relaxed);
-  // A pass that ends because the subscription has nothing more to give has
-  // read every record there was, whatever the ids say.
+  // A pass ends when the subscription has nothing more to give (or the
+  // reader stops): nothing is left behind the position then, whatever the
+  // ids say.
   if (!finishing && nextError == ERROR_NO_MORE_ITEMS) FCounters->RecordsBehind.store(0, relaxed);
   else if (!finishing) NoteRecordsBehind(ChannelFigures(ASession));
 }

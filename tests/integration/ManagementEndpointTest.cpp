@@ -242,6 +242,11 @@ TEST_F(ManagementEndpointTest, CredentialsOverHttpsAndHttpAndOnlyTls12) {
     EXPECT_EQ(Curl("-k -u 'admin:secret'", "/config", port, scheme).Status, 401);
     EXPECT_TRUE(LogHas("ERROR - Bad Password From 127.0.0.1"));
     EXPECT_EQ(Curl("-k -u 'admin:sec ret'", "/config", port, scheme).Status, 200);
+    // The figures follow the same rules as every other reading command.
+    for (const char* path : {"/metrics", "/health"}) {
+      EXPECT_EQ(Curl("-k", path, port, scheme).Status, 401) << path;
+      EXPECT_EQ(Curl("-k -u 'admin:sec ret'", path, port, scheme).Status, 200) << path;
+    }
 
     if (scheme == "https") {
       // The client is allowed the old protocol; the endpoint refuses it.

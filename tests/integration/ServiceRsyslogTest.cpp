@@ -205,6 +205,7 @@ TEST_P(ServiceRsyslogTransportTest, EveryRecordArrivesOnceInOrder) {
             static_cast<double>(expected.size()));
   EXPECT_EQ(test::Sample(metrics, "zor_reader_bookmark_record_id{reader=\"Reader1\"}"),
             static_cast<double>(expected.back()));
+  EXPECT_EQ(test::Sample(metrics, "zor_reader_records_behind{reader=\"Reader1\"}"), 0);
   Stop(*service);
 
   const std::string transportLine = std::string("  Transport = ") +

@@ -78,6 +78,8 @@ void TBinXmlRenderer::Fail(uint64_t AChunkOffset, const std::string& AWhat, cons
 void TBinXmlRenderer::Render(size_t ABegin, size_t AEnd, TOutBuffer& AOut) {
   if (ABegin > AEnd || AEnd > FChunkSize) Fail(ABegin, "record body", "a range inside the chunk", "end " + std::to_string(AEnd));
   FOut = &AOut;
+  // The limit is on this record's text, whatever AOut held before it.
+  FOutLimit = AOut.Size() + MaxText;
   FValues.clear();
   FBudget = MaxOps;
   FArrayIndex = SIZE_MAX;
@@ -460,7 +462,7 @@ void TBinXmlRenderer::Execute(const TProgram& AProgram, size_t AFrom, size_t ATo
   const char* text = AProgram.Text.data();
   for (size_t i = AFrom; i < ATo; ++i) {
     const TOp& op = ops[i];
-    if (--FBudget == 0 || FOut->Size() > MaxText)
+    if (--FBudget == 0 || FOut->Size() > FOutLimit)
       Fail(0, "record rendering", "at most " + std::to_string(MaxOps) + " operations and " + std::to_string(MaxText) + " bytes", "more");
     switch (op.Kind) {
       case okText:

@@ -108,6 +108,7 @@ class TBinXmlRenderer {
   std::vector<TValue> FValues;                      // values of the instances being rendered, innermost last
   TOutBuffer FTmp;
   TOutBuffer* FOut = nullptr;
+  size_t FOutLimit = 0;  // FOut may not grow beyond this size in one record
   uint64_t FBudget = 0;
   // The array item rendered in place of one value while its element repeats.
   size_t FArrayIndex = SIZE_MAX;

@@ -49,12 +49,13 @@ class TDumpProgress {
     if (FWritten) std::fputs("\r\033[K", stderr);
   }
 
-  // After each record read: ARecords so far, the reading at AOffset of the
-  // file. The first line comes at once, the next ones a quarter of a second
+  // After each record or run of records read: ARecords so far, the reading
+  // at AOffset of the file. The first line comes at once, the next ones a quarter of a second
   // apart.
   void Note(uint64_t ARecords, uint64_t AOffset) {
     // The clock is looked at only every few thousand records.
-    if (!FShown || (ARecords & 4095) != 0) return;
+    if (!FShown || ARecords < FNextLook) return;
+    FNextLook = ARecords + 4096;
     const auto now = std::chrono::steady_clock::now();
     if (FWritten && now - FLast < std::chrono::milliseconds(250)) return;
     FLast = now;
@@ -68,6 +69,7 @@ class TDumpProgress {
   uint64_t FFileBytes = 0;
   bool FShown = false;
   bool FWritten = false;
+  uint64_t FNextLook = 0;
   std::chrono::steady_clock::time_point FLast;
 };
 
@@ -79,10 +81,9 @@ void WriteRecord(std::string& ALine, std::string_view AXml) {
 }
 
 // Writes every record of AReader that AFilter keeps to standard output;
-// returns the number of records written. AOneLine: the reader gives records
-// already written on one line.
+// returns the number of records written.
 template <typename TReader>
-uint64_t DumpRecords(TReader& AReader, const TRecordFilter* AFilter, bool AOneLine, TDumpProgress& AProgress) {
+uint64_t DumpRecords(TReader& AReader, const TRecordFilter* AFilter, TDumpProgress& AProgress) {
   std::string line;
   uint64_t count = 0;
   uint64_t read = 0;
@@ -90,12 +91,7 @@ uint64_t DumpRecords(TReader& AReader, const TRecordFilter* AFilter, bool AOneLi
   while (AReader.Next(record)) {
     AProgress.Note(++read, record.FileOffset);
     if (AFilter && !(*AFilter)(record.Xml)) continue;
-    if (AOneLine) {
-      std::fwrite(record.Xml.data(), 1, record.Xml.size(), stdout);
-      std::fputc('\n', stdout);
-    } else {
-      WriteRecord(line, record.Xml);
-    }
+    WriteRecord(line, record.Xml);
     ++count;
   }
   return count;
@@ -117,15 +113,26 @@ uint64_t DumpEvtxFile(const std::string& APath, const TRecordFilter* AFilter, un
   TEvtxReaderOptions options;
   options.EveryRecord = true;
   options.OnIssue = [](const TEvtxIssue& AIssue) { std::fprintf(stderr, "%s\n", AIssue.Message.c_str()); };
+  if (AThreads > 1 && AFilter) {
+    // A query looks at each record as rendered.
+    TParallelEvtxReader reader(APath, std::move(options), AThreads, false);
+    return DumpRecords(reader, AFilter, progress);
+  }
   if (AThreads > 1) {
-    // Without a query the decoding threads also write each record on one
-    // line; a query looks at the record as rendered.
-    const bool oneLine = AFilter == nullptr;
-    TParallelEvtxReader reader(APath, std::move(options), AThreads, oneLine);
-    return DumpRecords(reader, AFilter, oneLine, progress);
+    // The decoding threads write the lines; here they are only passed on,
+    // many records at a time.
+    TParallelEvtxReader reader(APath, std::move(options), AThreads, true);
+    uint64_t count = 0;
+    TEvtxLines lines;
+    while (reader.NextLines(lines)) {
+      std::fwrite(lines.Text.data(), 1, lines.Text.size(), stdout);
+      count += lines.Count;
+      progress.Note(count, lines.LastFileOffset);
+    }
+    return count;
   }
   TEvtxReader reader(APath, std::move(options));
-  return DumpRecords(reader, AFilter, false, progress);
+  return DumpRecords(reader, AFilter, progress);
 }
 
 // The same for an XML channel file.

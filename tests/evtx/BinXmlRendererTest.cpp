@@ -30,8 +30,9 @@ std::vector<uint8_t> Utf16Z(const std::u16string& AText) {
 
 class BinXmlRendererTest : public testing::Test {
  protected:
-  // Renders the first record of the chunk built so far.
-  std::string RenderFirst() {
+  // Renders the first record of the chunk built so far, after AEarlier bytes
+  // of other text in the same output buffer; returns the record's text.
+  std::string RenderFirst(size_t AEarlier = 0) {
     const std::vector<uint8_t> bytes = FBuilder.Finish();
     TEvtxChunk chunk;
     std::copy(bytes.begin(), bytes.end(), chunk.Buffer());
@@ -43,8 +44,9 @@ class BinXmlRendererTest : public testing::Test {
     TBinXmlRenderer renderer;
     renderer.ResetChunk(chunk.Data(), TEvtxChunk::Size, 4096);
     TOutBuffer out;
+    out.Commit(out.Reserve(AEarlier) + AEarlier);
     renderer.Render(record.BodyBegin(), record.BodyEnd(), out);
-    return std::string(out.View());
+    return std::string(out.View().substr(AEarlier));
   }
 
   // One record whose body is an instance of a template written by ABody.
@@ -223,6 +225,24 @@ TEST_F(BinXmlRendererTest, MalformedStreamsFailTheRecord) {
         {});
     EXPECT_THROW(RenderFirst(), EEvtxError);
   }
+}
+
+// The limit on a record's text counts that record alone: a buffer that holds
+// many records before it (as a chunk decoded ahead does) changes nothing.
+TEST_F(BinXmlRendererTest, TextLimitCountsTheRecordAlone) {
+  test::TChunkBuilder& b = FBuilder;
+  Record(
+      [&] {
+        b.Fragment();
+        b.Open(u"Event", false, true);
+        b.CloseStart();
+        b.Substitution(0, evt::String, false);
+        b.End();
+        b.EndOfStream();
+      },
+      {{evt::String, Utf16Z(u"a<b")}});
+  EXPECT_EQ(RenderFirst(), "<Event>a&lt;b</Event>");
+  EXPECT_EQ(RenderFirst(20u << 20), "<Event>a&lt;b</Event>");
 }
 
 TEST_F(BinXmlRendererTest, SelfReferringTemplatesEndWithAnError) {

@@ -19,7 +19,7 @@ namespace {
 
 // Chunks go to the decoding threads in runs of consecutive chunks of the
 // plan: one hand-over (a wake-up each way) per run rather than per chunk.
-constexpr size_t ChunksPerRun = 8;
+constexpr size_t ChunksPerRun = 4;
 // Runs a decoding thread may hold beyond the one Next is in: enough to keep
 // it busy while Next works through the runs of the other threads.
 constexpr size_t AheadPerThread = 2;

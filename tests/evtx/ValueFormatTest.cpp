@@ -83,6 +83,43 @@ TEST_P(ValueFormatTest, RendersAsWindows) {
   }
 }
 
+// Long text goes through a faster path while it is plain ASCII: each kind of
+// character that is not, at every place of a text longer than two steps of
+// that path (and the text cut by a NUL there), comes out as it does alone.
+TEST(ValueFormatTest, LongTextRendersEveryCharacterWhereverItStands) {
+  struct TCase {
+    const char* Name;
+    std::u16string Unit;
+    const char* Text;       // in text
+    const char* Attribute;  // in an attribute
+  } cases[] = {
+      {"ampersand", u"&", "&amp;", "&amp;"},         {"less", u"<", "&lt;", "&lt;"},
+      {"greater", u">", "&gt;", "&gt;"},             {"apostrophe", u"'", "'", "&apos;"},
+      {"quote", u"\"", "\"", "&quot;"},              {"two bytes", u"\u00e9", "\xC3\xA9", "\xC3\xA9"},
+      {"three bytes", u"\u20AC", "\xE2\x82\xAC", "\xE2\x82\xAC"},
+      {"surrogate pair", u"\U0001F600", "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+      {"lone surrogate", std::u16string(1, char16_t(0xDC00)), "\xEF\xBF\xBD", "\xEF\xBF\xBD"},
+      {"NUL", std::u16string(1, u'\0'), nullptr, nullptr},
+  };
+  constexpr size_t Length = 40;
+  for (const TCase& c : cases) {
+    for (size_t at = 0; at + c.Unit.size() <= Length; ++at) {
+      SCOPED_TRACE(std::string(c.Name) + " at " + std::to_string(at));
+      const std::u16string text =
+          std::u16string(at, u'a') + c.Unit + std::u16string(Length - at - c.Unit.size(), u'b');
+      const std::vector<uint8_t> bytes = Utf16(text);
+      for (const TXmlContext context : {TXmlContext::xcText, TXmlContext::xcAttribute}) {
+        const char* unit = context == TXmlContext::xcText ? c.Text : c.Attribute;
+        const std::string expected = std::string(at, 'a') +
+                                     (unit ? unit + std::string(Length - at - c.Unit.size(), 'b') : std::string());
+        TOutBuffer out;
+        AppendUtf16(out, bytes.data(), text.size(), context);
+        EXPECT_EQ(out.View(), expected);
+      }
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Values, ValueFormatTest, testing::ValuesIn(Cases),
                          [](const testing::TestParamInfo<TValueCase>& AInfo) { return std::string(AInfo.param.Name); });
 

@@ -69,7 +69,7 @@ class TDumpProgress {
   uint64_t FFileBytes = 0;
   bool FShown = false;
   bool FWritten = false;
-  uint64_t FNextLook = 0;
+  uint64_t FNextLook = 4096;
   std::chrono::steady_clock::time_point FLast;
 };
 

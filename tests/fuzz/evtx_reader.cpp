@@ -16,6 +16,7 @@
 #include "evtx/BinXmlRenderer.h"
 #include "evtx/EvtxChunk.h"
 #include "evtx/EvtxReader.h"
+#include "evtx/ParallelEvtxReader.h"
 
 namespace {
 
@@ -45,6 +46,61 @@ void ReadFile(const std::string& APath, bool AEveryRecord, zor::TEvtxRenderProfi
     (void)bytes;
   } catch (const zor::EEvtxFileError&) {
   }
+}
+
+// What a whole read of a file gives: the records with their places and the
+// issues in the order they come, and apart from that the records' lines
+// alone and the issues alone.
+struct TTranscript {
+  std::string All;
+  std::string Lines;
+  std::string Issues;
+
+  void Issue(const std::string& AText) {
+    All += AText + "\n";
+    Issues += AText + "\n";
+  }
+  void Record(const zor::TEvtxRecord& ARecord) {
+    All += std::to_string(ARecord.RecordId) + " " + std::to_string(ARecord.FileOffset) + " ";
+    const size_t begin = Lines.size();
+    zor::AppendOneLine(Lines, ARecord.Xml);
+    Lines += "\n";
+    All.append(Lines, begin);
+  }
+};
+
+// Reads the file whole with the plain reader and with its chunks decoded on
+// two threads, record by record or in lines (whose issues come before the
+// lines of their run); anything that differs aborts.
+void CompareParallel(const std::string& APath, bool AOneLine) {
+  TTranscript plain;
+  TTranscript parallel;
+  zor::TEvtxReaderOptions options;
+  options.EveryRecord = true;
+  options.OnIssue = [&](const zor::TEvtxIssue& AIssue) { plain.Issue(AIssue.Message); };
+  try {
+    zor::TEvtxReader reader(APath, options);
+    zor::TEvtxRecord record;
+    while (reader.Next(record)) plain.Record(record);
+  } catch (const zor::EEvtxFileError& e) {
+    plain.Issue(std::string("failed ") + e.what());
+  }
+  options.OnIssue = [&](const zor::TEvtxIssue& AIssue) { parallel.Issue(AIssue.Message); };
+  try {
+    zor::TParallelEvtxReader reader(APath, options, 2, AOneLine);
+    zor::TEvtxRecord record;
+    zor::TEvtxLines lines;
+    if (AOneLine) {
+      while (reader.NextLines(lines)) parallel.Lines.append(lines.Text);
+    } else {
+      while (reader.Next(record)) parallel.Record(record);
+    }
+  } catch (const zor::EEvtxFileError& e) {
+    parallel.Issue(std::string("failed ") + e.what());
+  }
+  const bool same = AOneLine ? plain.Lines == parallel.Lines && plain.Issues == parallel.Issues
+                             : plain.All == parallel.All;
+  if (!same) std::abort();
 }
 
 void RenderChunk(const uint8_t* AData, size_t ASize) {
@@ -85,5 +141,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::fclose(file);
   ReadFile(path, false, zor::TEvtxRenderProfile::erpCurrent);
   ReadFile(path, true, zor::TEvtxRenderProfile::erpLegacy);
+  CompareParallel(path, (size & 1) != 0);
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -74,6 +75,12 @@ class TDumpProgress {
 };
 
 void WriteRecord(std::string& ALine, std::string_view AXml) {
+  // Most records hold no line break: they go out as they are.
+  if (!std::memchr(AXml.data(), '\n', AXml.size()) && !std::memchr(AXml.data(), '\r', AXml.size())) {
+    std::fwrite(AXml.data(), 1, AXml.size(), stdout);
+    std::fputc('\n', stdout);
+    return;
+  }
   ALine.clear();
   AppendOneLine(ALine, AXml);
   ALine.push_back('\n');

@@ -6,19 +6,24 @@
 # Output goes to /dev/null. Each tool reads the file list R times (R per tool,
 # so that the fast ones run long enough to measure); records/s are computed
 # from CPU time (user + system) and from wall time, since the machine may be
-# shared. Records are what our dump counts per pass.
+# shared. Records are what our dump counts per pass. A last row, "start-up",
+# runs /bin/true the same way: what starting a process alone costs here,
+# which bounds every ratio on small files.
 #
-# usage: [GROW_MIB=N] bench/evtx_speed.sh [BINARY] [FILE...]
+# usage: [GROW_MIB=N] [MIN_MIB=N] bench/evtx_speed.sh [BINARY] [FILE...]
 #   BINARY defaults to build/release/bin/zor-event-exporter; FILEs default to
-#   four samples of the shared sample set. Small files measure mostly process
-#   start-up; GROW_MIB=N first grows each file to N MiB of its own chunks with
-#   the evtx_grow tool of the same build (BINARY/../../tests/evtx_grow).
+#   four samples of the shared sample set, or with MIN_MIB=N to every sample
+#   of N MiB or more. Small files measure mostly process start-up;
+#   GROW_MIB=N first grows each file to N MiB of its own chunks with the
+#   evtx_grow tool of the same build (BINARY/../../tests/evtx_grow).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 binary=${1:-build/release/bin/zor-event-exporter}
 shift || true
 samples=${ZOR_SHARED_DIR:-../shared}/evtx-samples
-if (($#)); then files=("$@"); else
+if (($#)); then files=("$@"); elif [[ -n ${MIN_MIB:-} ]]; then
+  mapfile -t files < <(find "$samples" -name '*.evtx' -size +$((MIN_MIB * 1024 - 1))k | sort)
+else
   files=("$samples/pyevtx_system.evtx" "$samples/mdec_security_firewall_disabled.evtx"
          "$samples/omer_sysmon.evtx" "$samples/dbc_application_many.evtx")
 fi
@@ -60,11 +65,12 @@ run() {
 run ours "$OURS_REPEAT" "$binary" dump
 command -v evtxexport >/dev/null && run evtxexport "$EVTXEXPORT_REPEAT" evtxexport -f xml
 ((PYTHON_REPEAT > 0)) && command -v evtx_dump.py >/dev/null && run python-evtx "$PYTHON_REPEAT" evtx_dump.py
+run start-up "$OURS_REPEAT" /bin/true
 
 printf '%-12s %12s %14s %12s %14s %10s %10s\n' tool "cpu s/pass" "records/s cpu" "wall s/pass" "records/s wall" "x cpu" "x wall"
-for name in ours evtxexport python-evtx; do
+for name in ours evtxexport python-evtx start-up; do
   [[ -n ${cpu[$name]:-} ]] || continue
   awk -v n="$name" -v r="$records" -v c="${cpu[$name]}" -v w="${wall[$name]}" -v oc="${cpu[ours]}" -v ow="${wall[ours]}" \
     'BEGIN {printf "%-12s %12.3f %14.0f %12.3f %14.0f %10.1f %10.1f\n", n, c, (c > 0 ? r / c : 0), w, (w > 0 ? r / w : 0), (oc > 0 ? c / oc : 0), (ow > 0 ? w / ow : 0)}'
 done
-echo "(x = how many times longer than ours)"
+echo "(x = how many times longer than ours; for start-up, the share of ours that starting a process alone costs)"

@@ -131,6 +131,210 @@ class TBulkSax {
   bool FHaveStatus = false;
 };
 
+// The quick reading of an all-accepted answer (TBulkResponse::ReadAllAccepted):
+// a strict recursive descent over pure-ASCII JSON that looks only at the
+// root's "took", "errors" and "items" and at each item's "status". It gives up
+// (false) on anything the full reading might see differently: escapes,
+// non-ASCII bytes, numbers it would not read as a plain integer, an "error"
+// key in an item, a status outside 2xx, "errors" not false.
+class TAcceptedScan {
+ public:
+  TAcceptedScan(std::string_view AText, std::vector<TBulkItemResult>& AItems) : FText(AText), FItems(AItems) {}
+
+  int64_t Took = -1;
+
+  bool Run() {
+    bool sawErrors = false, sawItems = false;
+    SkipSpace();
+    if (!Eat('{')) return false;
+    SkipSpace();
+    if (!Eat('}')) {
+      do {
+        SkipSpace();
+        std::string_view key;
+        if (!String(key) || !Colon()) return false;
+        if (key == "took") {
+          if (!Integer(Took)) return false;
+        } else if (key == "errors") {
+          if (!Literal("false")) return false;
+          sawErrors = true;
+        } else if (key == "items") {
+          if (sawItems || !Items()) return false;
+          sawItems = true;
+        } else if (!Value(2)) {
+          return false;
+        }
+        SkipSpace();
+      } while (Eat(','));
+      if (!Eat('}')) return false;
+    }
+    SkipSpace();
+    return sawErrors && sawItems && FPos == FText.size();
+  }
+
+ private:
+  bool Items() {
+    SkipSpace();
+    if (!Eat('[')) return false;
+    SkipSpace();
+    if (Eat(']')) return true;
+    do {
+      SkipSpace();
+      std::string_view action;
+      // An item: one action (any name) whose value is an object.
+      if (!Eat('{')) return false;
+      SkipSpace();
+      if (!String(action) || !Colon() || !Action()) return false;
+      SkipSpace();
+      if (!Eat('}')) return false;
+      SkipSpace();
+    } while (Eat(','));
+    return Eat(']');
+  }
+
+  bool Action() {
+    int64_t status = -1;
+    SkipSpace();
+    if (!Eat('{')) return false;
+    SkipSpace();
+    if (!Eat('}')) {
+      do {
+        SkipSpace();
+        std::string_view key;
+        if (!String(key) || !Colon()) return false;
+        if (key == "status") {
+          // The last one counts, as in the full reading.
+          if (!Integer(status)) return false;
+        } else if (key == "error" || !Value(5)) {
+          return false;
+        }
+        SkipSpace();
+      } while (Eat(','));
+      if (!Eat('}')) return false;
+    }
+    if (status < 200 || status > 299) return false;
+    FItems.push_back(TBulkItemResult{TBulkOutcome::boAccepted, static_cast<int>(status), {}, {}});
+    return true;
+  }
+
+  // Any value at nesting depth ADepth (the root object is 1).
+  bool Value(int ADepth) {
+    SkipSpace();
+    if (FPos >= FText.size()) return false;
+    switch (FText[FPos]) {
+      case '{':
+      case '[': {
+        if (ADepth > TBulkResponse::MaxDepth) return false;
+        const char close = FText[FPos] == '{' ? '}' : ']';
+        const bool object = close == '}';
+        ++FPos;
+        SkipSpace();
+        if (Eat(close)) return true;
+        do {
+          SkipSpace();
+          std::string_view key;
+          if (object && (!String(key) || !Colon())) return false;
+          if (!Value(ADepth + 1)) return false;
+          SkipSpace();
+        } while (Eat(','));
+        return Eat(close);
+      }
+      case '"': {
+        std::string_view text;
+        return String(text);
+      }
+      case 't': return Literal("true");
+      case 'f': return Literal("false");
+      case 'n': return Literal("null");
+      default: return Number(nullptr);
+    }
+  }
+
+  // A string without escapes, control characters or non-ASCII bytes.
+  bool String(std::string_view& AOut) {
+    if (!Eat('"')) return false;
+    const size_t start = FPos;
+    while (FPos < FText.size()) {
+      const auto c = static_cast<unsigned char>(FText[FPos]);
+      if (c == '"') {
+        AOut = FText.substr(start, FPos - start);
+        ++FPos;
+        return true;
+      }
+      if (c == '\\' || c < 0x20 || c >= 0x80) return false;
+      ++FPos;
+    }
+    return false;
+  }
+
+  // A JSON number; AInteger, when given, receives it and the number must be
+  // a plain integer of at most 18 digits.
+  bool Number(int64_t* AInteger) {
+    const size_t start = FPos;
+    const bool negative = Eat('-');
+    const size_t digits = FPos;
+    if (FPos >= FText.size() || !IsDigit(FText[FPos])) return false;
+    if (FText[FPos] == '0') {
+      ++FPos;
+    } else {
+      while (FPos < FText.size() && IsDigit(FText[FPos])) ++FPos;
+    }
+    const size_t integerEnd = FPos;
+    bool plain = true;
+    if (Eat('.')) {
+      plain = false;
+      if (!Digits()) return false;
+    }
+    if (FPos < FText.size() && (FText[FPos] == 'e' || FText[FPos] == 'E')) {
+      plain = false;
+      ++FPos;
+      if (!Eat('+')) Eat('-');
+      if (!Digits()) return false;
+    }
+    if (AInteger == nullptr) return FPos > start;
+    if (!plain || integerEnd - digits > 18) return false;
+    int64_t value = 0;
+    for (size_t i = digits; i < integerEnd; ++i) value = value * 10 + (FText[i] - '0');
+    *AInteger = negative ? -value : value;
+    return true;
+  }
+  bool Integer(int64_t& AOut) {
+    SkipSpace();
+    return Number(&AOut);
+  }
+  bool Digits() {
+    const size_t start = FPos;
+    while (FPos < FText.size() && IsDigit(FText[FPos])) ++FPos;
+    return FPos > start;
+  }
+  static bool IsDigit(char AChar) { return AChar >= '0' && AChar <= '9'; }
+
+  bool Literal(std::string_view AWord) {
+    SkipSpace();
+    if (FText.substr(FPos, AWord.size()) != AWord) return false;
+    FPos += AWord.size();
+    return true;
+  }
+  bool Colon() {
+    SkipSpace();
+    return Eat(':');
+  }
+  bool Eat(char AChar) {
+    if (FPos >= FText.size() || FText[FPos] != AChar) return false;
+    ++FPos;
+    return true;
+  }
+  void SkipSpace() {
+    while (FPos < FText.size() &&
+           (FText[FPos] == ' ' || FText[FPos] == '\n' || FText[FPos] == '\r' || FText[FPos] == '\t'))
+      ++FPos;
+  }
+
+  std::string_view FText;
+  size_t FPos = 0;
+  std::vector<TBulkItemResult>& FItems;
+};
+
 bool IsRefusedBody(int AStatus) {
   return AStatus == 400 || AStatus == 413 || AStatus == 414 || AStatus == 415 || AStatus == 422;
 }
@@ -143,7 +347,20 @@ TBulkOutcome TBulkResponse::OutcomeOfStatus(int AStatus) {
   return TBulkOutcome::boRejected;
 }
 
+std::optional<TBulkResponse> TBulkResponse::ReadAllAccepted(std::string_view AText) {
+  TBulkResponse response;
+  TAcceptedScan scan(AText, response.FItems);
+  if (!scan.Run()) return std::nullopt;
+  response.FTook = scan.Took;
+  return response;
+}
+
 TBulkResponse TBulkResponse::Read(std::string_view AText) {
+  if (std::optional<TBulkResponse> accepted = ReadAllAccepted(AText)) return std::move(*accepted);
+  return ReadItems(AText);
+}
+
+TBulkResponse TBulkResponse::ReadItems(std::string_view AText) {
   TBulkResponse response;
   TBulkSax sax(response.FItems);
   const bool ok = TJson::sax_parse(AText.begin(), AText.end(), &sax);

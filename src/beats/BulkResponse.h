@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,7 +51,20 @@ class TBulkResponse {
   // has an integer "status" and, when refused, an "error" (an object with
   // "type" and "reason", or a text). "took" and "errors" are read when
   // present. Throws EBulkResponseError when AText is anything else.
+  // An answer whose "errors" is false and whose items are all accepted takes
+  // a quick path (ReadAllAccepted); any other answer is read in full.
   [[nodiscard]] static TBulkResponse Read(std::string_view AText);
+
+  // The quick path of Read, for the common answer: a strict single pass that
+  // keeps no key and copies no text. It returns a response only when AText is
+  // pure-ASCII JSON, a bulk response whose "errors" is false, whose every item
+  // holds one action object with an integer 2xx "status"; and then the same
+  // response that the full reading gives. Any other text (errors, rejected
+  // items, anything unusual or malformed) gives nullopt, and Read falls back
+  // to the full reading, which decides.
+  [[nodiscard]] static std::optional<TBulkResponse> ReadAllAccepted(std::string_view AText);
+  // The full reading of Read, whatever "errors" says.
+  [[nodiscard]] static TBulkResponse ReadItems(std::string_view AText);
 
   // The whole exchange of a bulk request of ADocuments documents, sorted into
   // one result per document:

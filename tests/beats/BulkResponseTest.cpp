@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zor {
@@ -72,6 +73,72 @@ TEST(BulkResponseTest, RefusesWhatIsNoBulkResponse) {
   EXPECT_THROW((void)TBulkResponse::Read(deep), EBulkResponseError);
   // Empty "items" and unknown keys anywhere are fine.
   EXPECT_EQ(TBulkResponse::Read(R"({"x":{"items":[1]},"items":[],"took":"soon"})").Items().size(), 0u);
+}
+
+// What a reading gives, or the text of its refusal.
+std::string Reading(TBulkResponse (*ARead)(std::string_view), std::string_view AText) {
+  try {
+    const TBulkResponse response = ARead(AText);
+    std::string out = "took=" + std::to_string(response.Took()) + " errors=" + std::to_string(response.Errors());
+    for (const TBulkItemResult& item : response.Items())
+      out += " [" + std::to_string(static_cast<int>(item.Outcome)) + " " + std::to_string(item.Status) + " " +
+             item.ErrorType + " " + item.ErrorReason + "]";
+    return out;
+  } catch (const EBulkResponseError& e) {
+    return std::string("refused: ") + e.what();
+  }
+}
+
+TEST(BulkResponseTest, QuickPathAgreesWithTheFullReading) {
+  struct TCase {
+    const char* Text;
+    bool Quick;  // taken by the quick path
+  };
+  const TCase cases[] = {
+      // As the test receiver and a real server answer.
+      {R"({"took":7,"errors":false,"items":[{"index":{"_index":"w","_type":"_doc","_id":"1","_version":1,
+          "result":"created","_shards":{"total":2,"successful":1,"failed":0},"_seq_no":0,"_primary_term":1,
+          "status":201}},{"create":{"status":200,"x":[null,true,-1.5e3,{"a":[]}]}}]})",
+       true},
+      {" { \"items\" : [ ] , \"errors\" : false } \r\n", true},
+      {R"({"errors":false,"took":-3,"took":9,"items":[{"index":{"status":500,"status":202}}]})", true},
+      // Left to the full reading: it decides, and both agree.
+      {R"({"took":1,"errors":true,"items":[{"index":{"status":201}}]})", false},
+      {R"({"took":1,"items":[{"index":{"status":201}}]})", false},
+      {R"({"errors":false,"items":[{"index":{"status":503}}]})", false},
+      {R"({"errors":false,"items":[{"index":{"status":201,"error":"odd"}}]})", false},
+      {R"({"errors":false,"items":[{"index":{"status":201,"_id":"a\"b"}}]})", false},
+      {"{\"errors\":false,\"items\":[{\"index\":{\"status\":201,\"_id\":\"\xc3\xa9\"}}]}", false},
+      {R"({"errors":false,"took":1.5,"items":[{"index":{"status":201}}]})", false},
+      {R"({"errors":false,"took":123456789012345678901,"items":[]})", false},
+      {R"({"errors":0,"items":[{"index":{"status":201}}]})", false},
+      // Malformed: both refuse.
+      {R"({"errors":false,"items":[{"index":{"status":201.0}}]})", false},
+      {R"({"errors":false,"items":[{"index":{"status":201}}]} trailing)", false},
+      {R"({"errors":false,"items":[{"index":{"status":201}},]})", false},
+      {R"({"errors":false,"items":[{"index":{"status":201,"x":01}}]})", false},
+      {R"({"errors":false,"items":[{"index":{"status":201,"x":tru}}]})", false},
+      {R"({"errors":false,"items":[{"index":{"status":201,"x":-}}]})", false},
+      {R"({"errors":false,"items":[{"index":{"status":201}},{"index":{}}]})", false},
+      {R"({"errors":false,"items":[{"index":{"status":201}},{}]})", false},
+      {R"({"errors":false,"items":[{"index":{"status":201},"x":1}]})", false},
+      {R"({"errors":false,"items":[],"items":[]})", false},
+      {R"({"errors":false,"items":[{"index":{"status":201,"x":"a)", false},
+      {R"({"errors":false,"items":[{"index":{"status":201}})", false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Text);
+    EXPECT_EQ(TBulkResponse::ReadAllAccepted(c.Text).has_value(), c.Quick);
+    EXPECT_EQ(Reading(&TBulkResponse::Read, c.Text), Reading(&TBulkResponse::ReadItems, c.Text));
+  }
+  EXPECT_EQ(Reading(&TBulkResponse::Read, cases[2].Text), "took=9 errors=0 [0 202  ]");
+  // Nesting past the bound is refused by both.
+  std::string deep = R"({"errors":false,"items":[{"index":{"status":201,"x":)";
+  for (int i = 0; i < TBulkResponse::MaxDepth; ++i) deep += "[";
+  for (int i = 0; i < TBulkResponse::MaxDepth; ++i) deep += "]";
+  deep += "}}]}";
+  EXPECT_FALSE(TBulkResponse::ReadAllAccepted(deep).has_value());
+  EXPECT_EQ(Reading(&TBulkResponse::Read, deep), Reading(&TBulkResponse::ReadItems, deep));
 }
 
 TEST(BulkResponseTest, SortsAWholeExchange) {

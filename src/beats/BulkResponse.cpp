@@ -2,6 +2,7 @@
 
 #include <array>
 #include <limits>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -145,74 +146,62 @@ class TAcceptedScan {
 
   bool Run() {
     bool sawErrors = false, sawItems = false;
+    const bool read = Object([&](std::string_view AKey) {
+      if (AKey == "took") return Integer(Took);
+      if (AKey == "errors") {
+        sawErrors = Literal("false");
+        return sawErrors;
+      }
+      if (AKey == "items") return !std::exchange(sawItems, true) && Array([&] { return Item(); });
+      return Value(2);
+    });
     SkipSpace();
-    if (!Eat('{')) return false;
-    SkipSpace();
-    if (!Eat('}')) {
-      do {
-        SkipSpace();
-        std::string_view key;
-        if (!String(key) || !Colon()) return false;
-        if (key == "took") {
-          if (!Integer(Took)) return false;
-        } else if (key == "errors") {
-          if (!Literal("false")) return false;
-          sawErrors = true;
-        } else if (key == "items") {
-          if (sawItems || !Items()) return false;
-          sawItems = true;
-        } else if (!Value(2)) {
-          return false;
-        }
-        SkipSpace();
-      } while (Eat(','));
-      if (!Eat('}')) return false;
-    }
-    SkipSpace();
-    return sawErrors && sawItems && FPos == FText.size();
+    return read && sawErrors && sawItems && FPos == FText.size();
   }
 
  private:
-  bool Items() {
+  // An object; AMember reads the value of each key.
+  template <class F>
+  bool Object(F AMember) {
+    SkipSpace();
+    if (!Eat('{')) return false;
+    SkipSpace();
+    if (Eat('}')) return true;
+    do {
+      SkipSpace();
+      std::string_view key;
+      if (!String(key) || !Colon() || !AMember(key)) return false;
+      SkipSpace();
+    } while (Eat(','));
+    return Eat('}');
+  }
+  // An array; AElement reads each element.
+  template <class F>
+  bool Array(F AElement) {
     SkipSpace();
     if (!Eat('[')) return false;
     SkipSpace();
     if (Eat(']')) return true;
     do {
-      SkipSpace();
-      std::string_view action;
-      // An item: one action (any name) whose value is an object.
-      if (!Eat('{')) return false;
-      SkipSpace();
-      if (!String(action) || !Colon() || !Action()) return false;
-      SkipSpace();
-      if (!Eat('}')) return false;
+      if (!AElement()) return false;
       SkipSpace();
     } while (Eat(','));
     return Eat(']');
   }
 
+  // An item: one action (any name) whose object has a 2xx status.
+  bool Item() {
+    int actions = 0;
+    return Object([&](std::string_view) { return ++actions == 1 && Action(); }) && actions == 1;
+  }
   bool Action() {
     int64_t status = -1;
-    SkipSpace();
-    if (!Eat('{')) return false;
-    SkipSpace();
-    if (!Eat('}')) {
-      do {
-        SkipSpace();
-        std::string_view key;
-        if (!String(key) || !Colon()) return false;
-        if (key == "status") {
-          // The last one counts, as in the full reading.
-          if (!Integer(status)) return false;
-        } else if (key == "error" || !Value(5)) {
-          return false;
-        }
-        SkipSpace();
-      } while (Eat(','));
-      if (!Eat('}')) return false;
-    }
-    if (status < 200 || status > 299) return false;
+    const bool read = Object([&](std::string_view AKey) {
+      // The last status counts, as in the full reading.
+      if (AKey == "status") return Integer(status);
+      return AKey != "error" && Value(5);
+    });
+    if (!read || status < 200 || status > 299) return false;
     FItems.push_back(TBulkItemResult{TBulkOutcome::boAccepted, static_cast<int>(status), {}, {}});
     return true;
   }
@@ -223,22 +212,9 @@ class TAcceptedScan {
     if (FPos >= FText.size()) return false;
     switch (FText[FPos]) {
       case '{':
-      case '[': {
-        if (ADepth > TBulkResponse::MaxDepth) return false;
-        const char close = FText[FPos] == '{' ? '}' : ']';
-        const bool object = close == '}';
-        ++FPos;
-        SkipSpace();
-        if (Eat(close)) return true;
-        do {
-          SkipSpace();
-          std::string_view key;
-          if (object && (!String(key) || !Colon())) return false;
-          if (!Value(ADepth + 1)) return false;
-          SkipSpace();
-        } while (Eat(','));
-        return Eat(close);
-      }
+        return ADepth <= TBulkResponse::MaxDepth && Object([&](std::string_view) { return Value(ADepth + 1); });
+      case '[':
+        return ADepth <= TBulkResponse::MaxDepth && Array([&] { return Value(ADepth + 1); });
       case '"': {
         std::string_view text;
         return String(text);

@@ -15,14 +15,15 @@ void TEventLog::Reset(const std::string& AXMLString) {
   Parse();
 }
 
+void TEventLog::Reset(std::string&& AXMLString) {
+  FEventLogXML = std::move(AXMLString);
+  Parse();
+}
+
 void TEventLog::Reset(std::istream& AXMLStream) {
   FEventLogXML.assign(std::istreambuf_iterator<char>(AXMLStream), std::istreambuf_iterator<char>());
   Parse();
 }
-
-namespace {
-
-}  // namespace
 
 void TEventLog::Parse() {
   FSystem.Reset();

@@ -39,6 +39,8 @@ class TEventLog {
   // with EConvertError; the XML text is kept either way, and the parts read
   // before the failure keep what they read.
   void Reset(const std::string& AXMLString);
+  // The same, taking AXMLString's text instead of a copy of it.
+  void Reset(std::string&& AXMLString);
   // The same from a stream: its remaining text becomes the XML.
   void Reset(std::istream& AXMLStream);
 
@@ -47,6 +49,11 @@ class TEventLog {
   // otherwise. Destination host and port are left to the caller.
   [[nodiscard]] std::unique_ptr<TBaseSysLogMessage> GetSyslogMessage(const TCollectionInterface& AInterface,
                                                                       const std::string& AMessageType) const;
+  // The same message, but one that carries the XML takes the record's text
+  // instead of a copy of it: EventLogXML is empty afterwards (the parsed
+  // parts stay). For the last message made from the record.
+  [[nodiscard]] std::unique_ptr<TBaseSysLogMessage> TakeSyslogMessage(const TCollectionInterface& AInterface,
+                                                                       const std::string& AMessageType);
   // A new beat document for this event (the fixed winlogbeat field mapping).
   // The routing fields are left to the caller.
   [[nodiscard]] std::unique_ptr<TWinLogBeat> GetWinLogBeat() const;
@@ -58,6 +65,10 @@ class TEventLog {
 
  private:
   void Parse();
+  // GetSyslogMessage without its text; whether the text is the rendered message.
+  [[nodiscard]] std::unique_ptr<TBaseSysLogMessage> NewSyslogMessage(const TCollectionInterface& AInterface,
+                                                                      const std::string& AMessageType) const;
+  [[nodiscard]] bool UsesRenderedMessage(const TCollectionInterface& AInterface) const;
 
   std::string FEventLogXML;
   TEventLogSystem FSystem;

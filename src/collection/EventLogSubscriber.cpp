@@ -291,7 +291,8 @@ void TEventLogSubscriber::ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE
           break;
         }
         uint64_t recordId = 0;
-        std::string xml = RenderEvent(owned[k].get(), context.get(), publishers, recordId);
+        const bool last = k + 1 == returned;
+        std::string xml = RenderEvent(owned[k].get(), context.get(), publishers, last || FResumeAfter.has_value(), recordId);
         if (FResumeAfter) NoteFirstRecord(recordId);
         FCounters->RecordsRead.fetch_add(1, relaxed);
         if (!IsExcluded(xml)) {
@@ -300,7 +301,7 @@ void TEventLogSubscriber::ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE
         } else {
           FCounters->RecordsExcluded.fetch_add(1, relaxed);
         }
-        if (k + 1 == returned) {
+        if (last) {
           lastRecordId = recordId;
           if (timeContext) NoteEventTime(owned[k].get(), timeContext.get());
           if (!FApi->EvtUpdateBookmark(FBookMarkHandle.get(), owned[k].get())) {
@@ -397,37 +398,46 @@ void TEventLogSubscriber::NoteFirstRecord(uint64_t ARecordId) {
 }
 
 std::string TEventLogSubscriber::RenderEvent(EVT_HANDLE AEvent, EVT_HANDLE AContext, const TPublisherMap& AMap,
-                                             uint64_t& ARecordId) {
+                                             bool AWantRecordId, uint64_t& ARecordId) {
   ARecordId = 0;
-  std::string provider;
+  // The values are rendered only when something reads them: the provider
+  // picks the publisher's metadata (none opened, none to pick), the record id
+  // is asked for at the ends of a set.
+  auto metadata = AMap.end();
   uint32_t used = 0;
   uint32_t count = 0;
-  if (FApi->EvtRender(AContext, AEvent, EvtRenderEventValues, 0, nullptr, &used, &count) ||
-      TWinEvt::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-    const uint32_t code = TWinEvt::GetLastError();
-    LogError("[%s]Error rendering event values: %u. %s", Tag(), code, LastErrorText(code).c_str());
-    return {};
-  }
-  FValuesBuffer.resize((static_cast<size_t>(used) + sizeof(uint64_t) - 1) / sizeof(uint64_t));
-  if (!FApi->EvtRender(AContext, AEvent, EvtRenderEventValues, used, FValuesBuffer.data(), &used, &count)) {
-    const uint32_t code = TWinEvt::GetLastError();
-    LogError("[%s]Error getting event values: %u. %s", Tag(), code, LastErrorText(code).c_str());
-    return {};
-  }
-  const auto* values = reinterpret_cast<const EVT_VARIANT*>(FValuesBuffer.data());
-  if (count >= 1 && values[0].Type == EvtVarTypeString && values[0].StringVal) provider = values[0].StringVal;
-  if (count >= 2 && values[1].Type == EvtVarTypeString && values[1].StringVal) {
-    const char* text = values[1].StringVal;
-    for (size_t i = 0; i < 20 && text[i] >= '0' && text[i] <= '9'; ++i)
-      ARecordId = ARecordId * 10 + static_cast<uint64_t>(text[i] - '0');
-  } else if (count >= 2 && values[1].Type != EvtVarTypeNull) {
-    ARecordId = values[1].UInt64Val;
+  if (AWantRecordId || !AMap.empty()) {
+    if (FApi->EvtRender(AContext, AEvent, EvtRenderEventValues, 0, nullptr, &used, &count) ||
+        TWinEvt::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+      const uint32_t code = TWinEvt::GetLastError();
+      LogError("[%s]Error rendering event values: %u. %s", Tag(), code, LastErrorText(code).c_str());
+      return {};
+    }
+    FValuesBuffer.resize((static_cast<size_t>(used) + sizeof(uint64_t) - 1) / sizeof(uint64_t));
+    if (!FApi->EvtRender(AContext, AEvent, EvtRenderEventValues, used, FValuesBuffer.data(), &used, &count)) {
+      const uint32_t code = TWinEvt::GetLastError();
+      LogError("[%s]Error getting event values: %u. %s", Tag(), code, LastErrorText(code).c_str());
+      return {};
+    }
+    const auto* values = reinterpret_cast<const EVT_VARIANT*>(FValuesBuffer.data());
+    if (count >= 2 && values[1].Type == EvtVarTypeString && values[1].StringVal) {
+      const char* text = values[1].StringVal;
+      for (size_t i = 0; i < 20 && text[i] >= '0' && text[i] <= '9'; ++i)
+        ARecordId = ARecordId * 10 + static_cast<uint64_t>(text[i] - '0');
+    } else if (count >= 2 && values[1].Type != EvtVarTypeNull) {
+      ARecordId = values[1].UInt64Val;
+    }
+    if (!AMap.empty()) {
+      const char* provider = count >= 1 && values[0].Type == EvtVarTypeString && values[0].StringVal
+                                 ? values[0].StringVal
+                                 : "";
+      metadata = AMap.find(provider);
+      if (metadata == AMap.end()) LogDebug("[%s]No metadata found for publiser %s", Tag(), provider);
+    }
   }
 
-  const auto metadata = AMap.find(provider);
-  if (metadata == AMap.end()) LogDebug("[%s]No metadata found for publiser %s", Tag(), provider.c_str());
-
-  // Both calls count bytes here, the terminating NUL included.
+  // Both calls count bytes here, the terminating NUL included. The text is
+  // rendered straight into the string handed on.
   used = 0;
   const auto render = [&](uint32_t ASize, char* ABuffer) {
     if (metadata != AMap.end())
@@ -435,13 +445,15 @@ std::string TEventLogSubscriber::RenderEvent(EVT_HANDLE AEvent, EVT_HANDLE ACont
                                     ABuffer, &used);
     return FApi->EvtRender(nullptr, AEvent, EvtRenderEventXml, ASize, ABuffer, &used, &count);
   };
+  std::string xml;
   if (render(0, nullptr) || TWinEvt::GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
-      (FRenderBuffer.resize(used), !render(used, FRenderBuffer.data())) || used == 0) {
+      (xml.resize(used), !render(used, xml.data())) || used == 0) {
     const uint32_t code = TWinEvt::GetLastError();
     LogError("[%s]Error rendering event: %u. %s", Tag(), code, LastErrorText(code).c_str());
     return {};
   }
-  return std::string(FRenderBuffer.data(), strnlen(FRenderBuffer.data(), used));
+  xml.resize(strnlen(xml.data(), used));
+  return xml;
 }
 
 bool TEventLogSubscriber::IsExcluded(const std::string& AText) {

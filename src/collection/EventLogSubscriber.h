@@ -64,8 +64,10 @@ class TEventLogSubscriber : public TCustomThread {
   [[nodiscard]] TEvtHandle Subscribe(EVT_HANDLE ASession);
   [[nodiscard]] TPublisherMap LoadPublisherMetadata(EVT_HANDLE ASession);
   void ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE ASubscription);
+  // AEvent's XML (empty after a logged failure). ARecordId is its record id
+  // when AWantRecordId is set, else 0 unless the values were rendered anyway.
   [[nodiscard]] std::string RenderEvent(EVT_HANDLE AEvent, EVT_HANDLE AContext, const TPublisherMap& AMap,
-                                        uint64_t& ARecordId);
+                                        bool AWantRecordId, uint64_t& ARecordId);
   [[nodiscard]] bool IsExcluded(const std::string& AText);
   [[nodiscard]] std::string RenderBookmark();
   [[nodiscard]] std::string LoadBookmark();
@@ -107,7 +109,6 @@ class TEventLogSubscriber : public TCustomThread {
   std::optional<uint64_t> FPositionId;
 
   // Reused from event to event.
-  std::vector<char> FRenderBuffer;
   std::vector<uint64_t> FValuesBuffer;  // EVT_VARIANTs need their alignment
 };
 

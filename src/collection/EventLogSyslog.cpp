@@ -1,6 +1,7 @@
 // TEventLog.GetSyslogMessage: one event as a BSD or IETF syslog message
 // under a reader's rules.
 #include <algorithm>
+#include <utility>
 
 #include "collection/EventLog.h"
 #include "config/CollectionInterface.h"
@@ -20,7 +21,7 @@ std::string WithoutBlanks(const std::string& AText) {
 
 }  // namespace
 
-std::unique_ptr<TBaseSysLogMessage> TEventLog::GetSyslogMessage(const TCollectionInterface& AInterface,
+std::unique_ptr<TBaseSysLogMessage> TEventLog::NewSyslogMessage(const TCollectionInterface& AInterface,
                                                                  const std::string& AMessageType) const {
   // A raw-log-only reader always gets BSD messages in text-only form.
   std::unique_ptr<TBaseSysLogMessage> message;
@@ -41,13 +42,32 @@ std::unique_ptr<TBaseSysLogMessage> TEventLog::GetSyslogMessage(const TCollectio
     message->SetProcessID(FSystem.Execution().ProcessID);
     message->SetHost(FSystem.Computer());
   }
+  return message;
+}
 
+bool TEventLog::UsesRenderedMessage(const TCollectionInterface& AInterface) const {
   // The rendered message replaces the XML only when there is one: a
   // RenderingInfo without a message text (the publisher's message could not
   // be formatted) would otherwise send an empty message and lose the event.
-  const bool useRenderedMessage =
-      AInterface.Parse() && FRenderingInfo.HasData() && !FRenderingInfo.MyMessage().empty();
-  message->SetMessageContent(useRenderedMessage ? FRenderingInfo.MyMessage() : FEventLogXML);
+  return AInterface.Parse() && FRenderingInfo.HasData() && !FRenderingInfo.MyMessage().empty();
+}
+
+std::unique_ptr<TBaseSysLogMessage> TEventLog::GetSyslogMessage(const TCollectionInterface& AInterface,
+                                                                 const std::string& AMessageType) const {
+  std::unique_ptr<TBaseSysLogMessage> message = NewSyslogMessage(AInterface, AMessageType);
+  message->SetMessageContent(UsesRenderedMessage(AInterface) ? FRenderingInfo.MyMessage() : FEventLogXML);
+  return message;
+}
+
+std::unique_ptr<TBaseSysLogMessage> TEventLog::TakeSyslogMessage(const TCollectionInterface& AInterface,
+                                                                  const std::string& AMessageType) {
+  std::unique_ptr<TBaseSysLogMessage> message = NewSyslogMessage(AInterface, AMessageType);
+  if (UsesRenderedMessage(AInterface)) {
+    message->SetMessageContent(FRenderingInfo.MyMessage());
+  } else {
+    message->SetMessageContent(std::move(FEventLogXML));
+    FEventLogXML.clear();
+  }
   return message;
 }
 

@@ -80,7 +80,7 @@ void TProcessingThread::Deliver(TBatchOutput&& AOutput) {
   for (auto& list : AOutput.BeatLists) FOutboundBeatQueue->EnqueueBatch(std::move(list));
 }
 
-TProcessingThread::TBatchOutput TProcessingThread::ProcessBatch(const TProcessingBatch& ABatch) {
+TProcessingThread::TBatchOutput TProcessingThread::ProcessBatch(TProcessingBatch& ABatch) {
   const TCollectionInterface& reader = ABatch.CollectionInterface();
   const TSyslogReceiverList& syslogReceivers = reader.SyslogReceivers();
   const TBeatReceiverList& beatReceivers = reader.BeatReceivers();
@@ -96,20 +96,12 @@ TProcessingThread::TBatchOutput TProcessingThread::ProcessBatch(const TProcessin
   for (auto& list : syslogLists) list.reserve(ABatch.EventList().size());
   for (auto& list : beatLists) list.reserve(ABatch.EventList().size());
 
-  for (const std::string& event : ABatch.EventList()) {
+  for (std::string& event : ABatch.EventList()) {
     try {
-      FEventLog.Reset(event);
+      // The record takes the text; the last message made from it takes it on.
+      FEventLog.Reset(std::move(event));
       // Build every item of this event before any list takes one, so that an
       // event either reaches every receiver or none.
-      std::vector<std::unique_ptr<TBaseSysLogMessage>> messages;
-      messages.reserve(syslogLists.size());
-      for (const auto& receiver : syslogReceivers) {
-        std::unique_ptr<TBaseSysLogMessage> message =
-            FEventLog.GetSyslogMessage(reader, receiver->SyslogVersion() != 0 ? "IETF" : "BSD");
-        message->SetDestinationHost(receiver->Host());
-        message->SetDestinationPort(receiver->Port());
-        messages.push_back(std::move(message));
-      }
       std::vector<std::unique_ptr<TWinLogBeat>> documents;
       documents.reserve(beatLists.size());
       for (const auto& receiver : beatReceivers) {
@@ -119,11 +111,22 @@ TProcessingThread::TBatchOutput TProcessingThread::ProcessBatch(const TProcessin
         document->SetLogDate(document->TimeStamp());
         documents.push_back(std::move(document));
       }
+      std::vector<std::unique_ptr<TBaseSysLogMessage>> messages;
+      messages.reserve(syslogLists.size());
+      for (const auto& receiver : syslogReceivers) {
+        const bool last = messages.size() + 1 == syslogLists.size();
+        const std::string messageType = receiver->SyslogVersion() != 0 ? "IETF" : "BSD";
+        std::unique_ptr<TBaseSysLogMessage> message =
+            last ? FEventLog.TakeSyslogMessage(reader, messageType) : FEventLog.GetSyslogMessage(reader, messageType);
+        message->SetDestinationHost(receiver->Host());
+        message->SetDestinationPort(receiver->Port());
+        messages.push_back(std::move(message));
+      }
       for (size_t i = 0; i < messages.size(); ++i) syslogLists[i].push_back(std::move(messages[i]));
       for (size_t i = 0; i < documents.size(); ++i) beatLists[i].push_back(std::move(documents[i]));
     } catch (const std::exception& e) {
       LogError("[ProcessingThread %d] Exception processing EvtLog Message: %s", FThreadIndex, e.what());
-      LogDebug("[ProcessingThread %d] Evt: %s", FThreadIndex, event.c_str());
+      LogDebug("[ProcessingThread %d] Evt: %s", FThreadIndex, FEventLog.EventLogXML().c_str());
     }
   }
 

@@ -63,7 +63,7 @@ class TProcessingThread : public TCustomThread {
     std::vector<TSyslogMessageQueue::TItemList> SyslogLists;
     std::vector<TLogBeatQueue::TItemList> BeatLists;
   };
-  [[nodiscard]] TBatchOutput ProcessBatch(const TProcessingBatch& ABatch);
+  [[nodiscard]] TBatchOutput ProcessBatch(TProcessingBatch& ABatch);
   void Deliver(TBatchOutput&& AOutput);
 
   const int32_t FThreadIndex;

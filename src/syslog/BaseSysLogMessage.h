@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "support/Json.h"
@@ -36,7 +37,7 @@ class TBaseSysLogMessage {
 
   // --- fields ---------------------------------------------------------------
   [[nodiscard]] const std::string& MessageContent() const { return FText; }
-  void SetMessageContent(const std::string& AValue) { FText = AValue; }
+  void SetMessageContent(std::string AValue) { FText = std::move(AValue); }
   [[nodiscard]] const std::string& Category() const { return FCategory; }
   void SetCategory(const std::string& AValue) { FCategory = AValue; }
   [[nodiscard]] const std::string& DestinationHost() const { return FDestinationHost; }

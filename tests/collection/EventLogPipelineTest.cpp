@@ -63,6 +63,10 @@ TEST(EventLogMessageProcessorTest, OneBadEventAmongTenIsSkippedOnEveryPath) {
   const auto messages = processor.OutboundSyslogQueue().DequeueAll();
   ASSERT_EQ(messages.size(), 18u);
   for (size_t i = 0; i < 9; ++i) {
+    // The event's text reaches every receiver whole, the first as a copy and
+    // the last as the text the batch handed over.
+    EXPECT_EQ(messages[i]->MessageContent(), good);
+    EXPECT_EQ(messages[9 + i]->MessageContent(), good);
     EXPECT_NE(dynamic_cast<TBSDSysLogMessage*>(messages[i].get()), nullptr);
     EXPECT_EQ(messages[i]->DestinationHost(), "bsd.example");
     EXPECT_NE(dynamic_cast<TIETFSysLogMessage*>(messages[9 + i].get()), nullptr);

@@ -36,7 +36,9 @@ const TJSONKeyTable<TBeatReceiver>& TBeatReceiver::Keys() {
         .Boolean("verifyCertificate", &TReceiver::FVerifyCertificate)
         .WriteWhen([](const TReceiver& AReceiver) { return AReceiver.FVerifyCertificate; })
         .String("caFile", &TReceiver::FCAFile)
-        .WriteWhen([](const TReceiver& AReceiver) { return JSONConfig::IsNotBlank(AReceiver.FCAFile); });
+        .WriteWhen([](const TReceiver& AReceiver) { return JSONConfig::IsNotBlank(AReceiver.FCAFile); })
+        .Boolean("documentId", &TReceiver::FDocumentId)
+        .WriteWhen([](const TReceiver& AReceiver) { return AReceiver.FDocumentId; });
     return t;
   }();
   return table;

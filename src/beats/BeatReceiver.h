@@ -16,7 +16,10 @@ namespace zor {
 // and the index template to install (CreateTemplate, TemplateName, ESVersion
 // selecting "winlogbeat_template_%d.json"). With https, the endpoint's
 // certificate is verified only when VerifyCertificate is set: against the PEM
-// file CAFile, or the system's trust store when CAFile is blank.
+// file CAFile, or the system's trust store when CAFile is blank. With
+// DocumentId, each document carries a deterministic "_id" (a digest of its
+// computer, channel and record identifier), so a document sent again after a
+// crash replaces its first copy at the endpoint instead of doubling.
 //
 // A plain value; copies carry every field, the id and the password included.
 // Not thread-safe; each thread works on its own copy of the reader that holds it.
@@ -48,6 +51,8 @@ class TBeatReceiver : public TJSONConfig<TBeatReceiver> {
   void SetVerifyCertificate(bool AValue) { FVerifyCertificate = AValue; }
   [[nodiscard]] const std::string& CAFile() const { return FCAFile; }
   void SetCAFile(const std::string& AValue) { FCAFile = AValue; }
+  [[nodiscard]] bool DocumentId() const { return FDocumentId; }
+  void SetDocumentId(bool AValue) { FDocumentId = AValue; }
 
   // "userName" and the encrypted "password" are written only when the user
   // name is not blank. A stored password that cannot be decrypted leaves the
@@ -55,7 +60,7 @@ class TBeatReceiver : public TJSONConfig<TBeatReceiver> {
   using TJSONConfig::ToJSONObject;
 
   // Name, Host, Protocol and TemplateName (exactly), Port, ESVersion and
-  // CreateTemplate, VerifyCertificate and CAFile. The id and the credentials
+  // CreateTemplate, VerifyCertificate, CAFile and DocumentId. The id and the credentials
   // take no part.
   using TJSONConfig::AreEqual;
 
@@ -76,6 +81,7 @@ class TBeatReceiver : public TJSONConfig<TBeatReceiver> {
   int32_t FESVersion{};
   bool FVerifyCertificate{};
   std::string FCAFile;
+  bool FDocumentId{};
 };
 
 // The beat receivers of one reader, owned, in order.

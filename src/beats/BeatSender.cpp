@@ -18,6 +18,7 @@ TBulkPosterSettings PosterSettings(const std::string& AHost, uint16_t APort, std
   settings.UserName = std::move(AUserName);
   settings.Password = std::move(APassword);
   settings.ESVersion = AOptions.ESVersion;
+  settings.DocumentId = AOptions.DocumentId;
   settings.CreateTemplate = AOptions.CreateTemplate;
   settings.TemplateName = AOptions.TemplateName;
   settings.TemplateFolder = ATuning.TemplateFolder.empty() ? SvcConfigDir() : ATuning.TemplateFolder;

@@ -19,6 +19,9 @@ namespace zor {
 // Options of one beat sender, copied into it.
 struct TBeatSenderOptions {
   int32_t ESVersion = 6;
+  // Each document's action line carries its deterministic "_id"
+  // (BulkDocumentId), so a document sent again replaces its first copy.
+  bool DocumentId = false;
   std::string Protocol = "http";
   bool CreateTemplate = true;
   std::string TemplateName = "template_winlogbeat";

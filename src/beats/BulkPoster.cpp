@@ -1,5 +1,8 @@
 #include "beats/BulkPoster.h"
 
+#include <openssl/sha.h>
+
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -33,9 +36,26 @@ bool AnswerLater(int AStatus) { return AStatus < 0 || AStatus == 429 || AStatus 
 
 }  // namespace
 
-std::string BulkActionLine(int32_t AESVersion, const std::string& ADay) {
-  if (AESVersion <= 7) return "{\"index\":{\"_index\":\"winlogbeat-" + ADay + "\", \"_type\":\"winLogBeat\"}}";
-  return "{\"index\":{\"_index\":\"winlogbeat-" + ADay + "\"}}";
+std::string BulkActionLine(int32_t AESVersion, const std::string& ADay, const std::string& ADocumentId) {
+  std::string line = "{\"index\":{\"_index\":\"winlogbeat-" + ADay + "\"";
+  if (AESVersion <= 7) line += ", \"_type\":\"winLogBeat\"";
+  if (!ADocumentId.empty()) line += ",\"_id\":\"" + ADocumentId + "\"";
+  return line + "}}";
+}
+
+std::string BulkDocumentId(const TLogBeat& ADocument) {
+  const std::string identity = ADocument.IdentityText();
+  if (identity.empty()) return {};
+  std::array<unsigned char, SHA256_DIGEST_LENGTH> digest{};
+  SHA256(reinterpret_cast<const unsigned char*>(identity.data()), identity.size(), digest.data());
+  static constexpr char Hex[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(2 * digest.size());
+  for (const unsigned char byte : digest) {
+    text += Hex[byte >> 4];
+    text += Hex[byte & 15];
+  }
+  return text;
 }
 
 std::string BeatDayText(TDateTime ADate) {
@@ -108,18 +128,21 @@ void TBulkPoster::RunBulk(TBulkJob& AJob) {
   FBody.clear();
   std::string indexes;
   double lastDay = NAN;
-  std::string action;
+  std::string action, dayText;
   for (const auto& document : AJob.Documents) {
     // Documents of one request mostly share their day: the action line is
     // made again only when the day changes.
     const double day = std::floor(document->LogDate());
     if (day != lastDay) {
       lastDay = day;
-      const std::string dayText = BeatDayText(document->LogDate());
+      dayText = BeatDayText(document->LogDate());
       action = BulkActionLine(FSettings.ESVersion, dayText);
       if (indexes.find(dayText) == std::string::npos) indexes += (indexes.empty() ? "" : ",") + dayText;
     }
-    FBody += action;
+    if (FSettings.DocumentId)
+      FBody += BulkActionLine(FSettings.ESVersion, dayText, BulkDocumentId(*document));
+    else
+      FBody += action;
     FBody += "\r\n";
     document->AppendJSON(FBody);
     FBody += "\r\n";

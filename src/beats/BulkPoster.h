@@ -47,6 +47,8 @@ struct TBulkPosterSettings {
   std::string UserName;
   std::string Password;
   int32_t ESVersion = 6;
+  // Every action line carries the document's BulkDocumentId as "_id".
+  bool DocumentId = false;
   bool CreateTemplate = true;
   std::string TemplateName;
   // Where winlogbeat_template_<ESVersion>.json lies.
@@ -56,8 +58,14 @@ struct TBulkPosterSettings {
 
 // The bulk action line of a document for the index of ADay ("YYYY-MM-DD"):
 // with "_type" for servers of version 7 and below, which expect it, and
-// without for 8 and later, which refuse it.
-[[nodiscard]] std::string BulkActionLine(int32_t AESVersion, const std::string& ADay);
+// without for 8 and later, which refuse it; with "_id" when ADocumentId is
+// not empty (it must need no JSON escaping).
+[[nodiscard]] std::string BulkActionLine(int32_t AESVersion, const std::string& ADay,
+                                         const std::string& ADocumentId = {});
+// The deterministic document id of ADocument: the SHA-256 digest of its
+// IdentityText in 64 lower-case hex digits, so the same event gets the same
+// id from any run; empty when the document has no identity.
+[[nodiscard]] std::string BulkDocumentId(const TLogBeat& ADocument);
 // "YYYY-MM-DD" of the UTC day of ADate.
 [[nodiscard]] std::string BeatDayText(TDateTime ADate);
 

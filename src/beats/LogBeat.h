@@ -27,6 +27,11 @@ class TLogBeat {
   [[nodiscard]] uint16_t DestinationPort() const { return FDestinationPort; }
   void SetDestinationPort(uint16_t AValue) { FDestinationPort = AValue; }
 
+  // What names the event the document stems from, for a deterministic bulk
+  // "_id": its computer, channel and record identifier, each followed by a
+  // line feed. Empty for a document that stems from no event record.
+  [[nodiscard]] virtual std::string IdentityText() const { return {}; }
+
   // A new object the caller owns.
   [[nodiscard]] virtual std::unique_ptr<TJSONObject> ToJSONObject() const = 0;
   // Applies the keys present. Throws EJSONTypeError for a value of the wrong

@@ -223,6 +223,10 @@ const TJSONKeyTable<TWinLogBeat>& TWinLogBeat::Keys() {
   return table;
 }
 
+std::string TWinLogBeat::IdentityText() const {
+  return FComputerName + '\n' + FLogName + '\n' + FRecord_Number + '\n';
+}
+
 TWinLogBeat::TWinLogBeat()
     : FTimeStamp(TUtilities::Now()),
       FBeat(std::make_unique<TBeat>()),

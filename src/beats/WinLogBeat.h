@@ -237,6 +237,9 @@ class TWinLogBeat : public TLogBeat {
   [[nodiscard]] int32_t Version() const { return FVersion; }
   void SetVersion(int32_t AValue) { FVersion = AValue; }
 
+  // ComputerName, LogName (the channel) and Record_Number.
+  [[nodiscard]] std::string IdentityText() const override;
+
   // The keyword list (owned by the document).
   [[nodiscard]] const std::vector<std::string>& Keywords() const { return FKeywords; }
   [[nodiscard]] std::vector<std::string>& Keywords() { return FKeywords; }

@@ -180,6 +180,7 @@ void TEventLogManager::InitBeatSenders() {
       if (FBeatSenders->HasSender(receiver->Host(), receiver->Port())) continue;
       TBeatSenderOptions options;
       options.ESVersion = receiver->ESVersion();
+      options.DocumentId = receiver->DocumentId();
       options.Protocol = receiver->Protocol();
       options.CreateTemplate = receiver->CreateTemplate();
       options.TemplateName = receiver->TemplateName();

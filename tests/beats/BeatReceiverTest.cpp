@@ -27,6 +27,11 @@ TEST(BeatReceiverTest, ReadsEachKeyByItsRule) {
        R"({"receiverId":-1,"name":"","protocol":"","host":"","port":0,"esVersion":6,"createTemplate":false,"templateName":"","verifyCertificate":true,"caFile":"ca.pem"})"},
       {"VerificationOff", R"({"verifyCertificate":false,"caFile":" "})",
        R"({"receiverId":-1,"name":"","protocol":"","host":"","port":0,"esVersion":6,"createTemplate":false,"templateName":""})"},
+      // Document ids, written only when asked for.
+      {"DocumentIds", R"({"documentId":"True"})",
+       R"({"receiverId":-1,"name":"","protocol":"","host":"","port":0,"esVersion":6,"createTemplate":false,"templateName":"","documentId":true})"},
+      {"NoDocumentIds", R"({"documentId":false})",
+       R"({"receiverId":-1,"name":"","protocol":"","host":"","port":0,"esVersion":6,"createTemplate":false,"templateName":""})"},
       // The port keeps the low 16 bits.
       {"PortWraps", R"({"port":70000})",
        R"({"receiverId":-1,"name":"","protocol":"","host":"","port":4464,"esVersion":6,"createTemplate":false,"templateName":""})"},
@@ -81,6 +86,7 @@ TEST(BeatReceiverTest, AreEqualIgnoresIdAndCredentials) {
       {"TemplateName", [](TBeatReceiver& r) { r.SetTemplateName("u"); }, false},
       {"VerifyCertificate", [](TBeatReceiver& r) { r.SetVerifyCertificate(true); }, false},
       {"CAFile", [](TBeatReceiver& r) { r.SetCAFile("ca.pem"); }, false},
+      {"DocumentId", [](TBeatReceiver& r) { r.SetDocumentId(true); }, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);

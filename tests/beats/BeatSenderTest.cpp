@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "beats/BeatSenders.h"
+#include "beats/BulkPoster.h"
 #include "beats/WinLogBeat.h"
 #include "support/BulkReceiver.h"
 #include "support/TempDir.h"
@@ -256,6 +257,66 @@ const TFailureCase FailureCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Failures, BeatSenderFailureTest, testing::ValuesIn(FailureCases),
                          [](const auto& AInfo) { return std::string(AInfo.param.Name); });
+
+// The action line by server version, with and without a document id; the id
+// is the SHA-256 of computer, channel and record identifier, each ended by a
+// line feed, so its value is pinned: another text would break the
+// replacement of documents indexed by an earlier version.
+TEST(BulkActionLineTest, NamesTheIndexTypeAndDocumentId) {
+  EXPECT_EQ(BulkActionLine(7, "2024-03-05"), R"({"index":{"_index":"winlogbeat-2024-03-05", "_type":"winLogBeat"}})");
+  EXPECT_EQ(BulkActionLine(8, "2024-03-05"), R"({"index":{"_index":"winlogbeat-2024-03-05"}})");
+  EXPECT_EQ(BulkActionLine(8, "2024-03-05", "ab"), R"({"index":{"_index":"winlogbeat-2024-03-05","_id":"ab"}})");
+  EXPECT_EQ(BulkActionLine(6, "2024-03-05", "ab"),
+            R"({"index":{"_index":"winlogbeat-2024-03-05", "_type":"winLogBeat","_id":"ab"}})");
+
+  TWinLogBeat document;
+  document.SetComputerName("HOST-1");
+  document.SetLogName("Security");
+  document.SetRecord_Number("42");
+  EXPECT_EQ(BulkDocumentId(document), "b11f39277ad36ced723090f27addd81bc651bcb30920b92526a7f65b857cc5dd");
+  document.SetEventID(7);  // other fields take no part
+  document.SetLogMessage("changed");
+  EXPECT_EQ(BulkDocumentId(document), "b11f39277ad36ced723090f27addd81bc651bcb30920b92526a7f65b857cc5dd");
+  document.SetRecord_Number("43");
+  EXPECT_EQ(BulkDocumentId(document), "be0a02ee44b7068b702c46bf4b6efdac48e2e7650383a3418e56a06754eacb99");
+  // The parts are separated: moving text from one to the next changes the id.
+  TWinLogBeat shifted;
+  shifted.SetComputerName("HOST-1\nSecurity");
+  shifted.SetRecord_Number("43");
+  EXPECT_NE(BulkDocumentId(shifted), BulkDocumentId(document));
+}
+
+// With DocumentId, a document sent again replaces its first copy: the index
+// holds each record once; without it, every sending is a new document.
+TEST_F(BeatSenderTest, DocumentIdsMakeASecondSendingReplaceTheFirst) {
+  const auto records = [](int AFirst, int ACount) {
+    TBeatSender::TItemList list = Documents(AFirst, ACount, March5);
+    for (auto& document : list) {
+      auto& beat = static_cast<TWinLogBeat&>(*document);
+      beat.SetComputerName("HOST-1");
+      beat.SetLogName("Security");
+      beat.SetRecord_Number(std::to_string(beat.EventID()));
+    }
+    return list;
+  };
+  for (const bool withIds : {true, false}) {
+    SCOPED_TRACE(withIds ? "with ids" : "without ids");
+    TBulkReceiverOptions receiverOptions = Options();
+    receiverOptions.RejectTypes = true;
+    TBulkReceiver receiver(receiverOptions);
+    TBeatSenderOptions options = NoTemplate(8);
+    options.DocumentId = withIds;
+    auto sender = Start(receiver, options, 4);
+    sender->AddBeatBatch(records(1, 10));
+    ASSERT_TRUE(WaitUntil([&] { return sender->Counts().Sent == 10; }));
+    sender->AddBeatBatch(records(4, 5));
+    ASSERT_TRUE(WaitUntil([&] { return sender->Counts().Sent == 15; }));
+    EXPECT_EQ(receiver.GrammarErrors(), 0u) << receiver.LastGrammarError();
+    EXPECT_EQ(receiver.DocumentCount(), withIds ? 10u : 15u);
+    EXPECT_EQ(receiver.UpdatedDocuments(), withIds ? 5u : 0u);
+    EXPECT_EQ(sender->Counts().Dropped, 0u);
+  }
+}
 
 // Documents refused for good are dropped and counted; the others of the same
 // request are indexed and none is sent again.

@@ -49,6 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (!zor::test::TBulkBody::IsJson(item.Document)) std::abort();
       CheckAgreement(item.Document);
       if (!zor::test::TBulkBody::IsValidIndexName(item.Action->Index)) std::abort();
+      if (item.Action->Id.size() > 512) std::abort();
     }
   } catch (const zor::test::EBulkBodyError&) {
   }

@@ -68,6 +68,7 @@ struct TBeatConfig {
   uint16_t Port = 0;
   int ESVersion = 7;
   bool CreateTemplate = true;
+  bool DocumentId = false;
 };
 
 std::string ReaderJson(const std::string& AName, const std::string& AChannel, const TBeatConfig& ABeat,
@@ -77,7 +78,7 @@ std::string ReaderJson(const std::string& AName, const std::string& AChannel, co
                      "\"protocol\": \"" + ABeat.Protocol + "\", \"host\": \"127.0.0.1\", \"port\": " +
                      std::to_string(ABeat.Port) + ", \"esVersion\": " + std::to_string(ABeat.ESVersion) +
                      ", \"createTemplate\": " + (ABeat.CreateTemplate ? "true" : "false") +
-                     ", \"templateName\": \"wlb\"}]";
+                     ", \"templateName\": \"wlb\"" + (ABeat.DocumentId ? ", \"documentId\": true" : "") + "}]";
   if (ASyslogPort != 0)
     json += ", \"syslogReceivers\": [{\"name\": \"S\", \"host\": \"127.0.0.1\", \"port\": " +
             std::to_string(ASyslogPort) + ", \"transport\": \"TCP\", \"tcpDelimiter\": \"\\\\LF\"}]";
@@ -271,6 +272,37 @@ TEST_F(ServiceBeatTest, EndpointDownAtStartAndRefusingLosesNothingAndSyslogGoesO
   EXPECT_EQ(receiver->RejectedDocuments(), 2u);
   EXPECT_TRUE(LogHas("refused a document"));
   EXPECT_TRUE(LogHas("mapper_parsing_exception"));
+}
+
+// With document ids, a request whose answer is lost after the endpoint
+// stored its documents is sent again and replaces them: the index holds every
+// record once. Without, the same loss doubles documents.
+TEST_F(ServiceBeatTest, DocumentIdsKeepEveryRecordOnceWhenAnAnswerIsLost) {
+  const auto records = CopySample("Forwarded");
+  for (const bool withIds : {true, false}) {
+    SCOPED_TRACE(withIds ? "with ids" : "without ids");
+    std::filesystem::remove_all(BookmarkDir());  // each run reads the channel from its start
+    auto receiver = Receiver();
+    receiver->DropConnections(1, true);
+    TBeatConfig beat{"http", receiver->Port(), 7, false};
+    beat.DocumentId = withIds;
+    WriteConfig(ConfigJson({ReaderJson("Reader1", "Forwarded", beat)}));
+    auto service = Start();
+    ExpectEveryRecord(*receiver, records);
+    // The lost answer's request goes again after the back-off.
+    EXPECT_TRUE(test::WaitUntil([&] {
+      return withIds ? receiver->UpdatedDocuments() > 0 : receiver->DocumentCount() > records.size();
+    }));
+    const size_t twice = ExpectEveryRecord(*receiver, records);
+    Stop(*service);
+    EXPECT_EQ(receiver->GrammarErrors(), 0u) << receiver->LastGrammarError();
+    if (withIds) {
+      EXPECT_EQ(twice, 0u);
+      EXPECT_EQ(receiver->DocumentCount(), records.size());
+    } else {
+      EXPECT_GT(twice, 0u);
+    }
+  }
 }
 
 // Two readers naming the same host and port share one sender, set up by the

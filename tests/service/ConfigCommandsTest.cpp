@@ -37,7 +37,7 @@ const char* const GoodConfig = R"({
   "logLevel": "5", "trainingMode": "True", "processingThreads": 2,
   "interfaces": [{"name": "Security", "path": "Security", "exclusionRegex": ["4634"],
                   "syslogReceivers": [{"name": "s", "host": "10.0.0.5", "port": 514, "transport": "TCP"}],
-                  "beatReceivers": [{"host": "es", "port": 9200, "userName": "elastic"}]}]
+                  "beatReceivers": [{"host": "es", "port": 9200, "userName": "elastic", "documentId": true}]}]
 })";
 
 TEST_F(CheckConfigTest, PrintsTheEffectiveConfigurationOfAGoodFile) {
@@ -48,6 +48,7 @@ TEST_F(CheckConfigTest, PrintsTheEffectiveConfigurationOfAGoodFile) {
   EXPECT_EQ(err, "");
   EXPECT_TRUE(out.starts_with("{\r\n  \"id\" : -1,\r\n")) << out;
   EXPECT_NE(out.find("  \"logLevel\" : 5,\r\n  \"trainingMode\" : true,\r\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"documentId\" : true"), std::string::npos) << out;
 
   // The printed form is a configuration file of its own: the same settings,
   // and checking it prints it unchanged.

@@ -205,6 +205,12 @@ std::unique_ptr<TBulkAction> ReadAction(std::string_view ALine, size_t ALineNumb
   result->Index = index->get<std::string>();
   if (!TBulkBody::IsValidIndexName(result->Index)) Fault(ALineNumber, "invalid index name [" + result->Index + "]");
   result->HasType = metadata.contains("_type");
+  const auto id = metadata.find("_id");
+  if (id != metadata.end()) {
+    result->Id = id->get<std::string>();
+    // The server's own limits of a document id.
+    if (result->Id.empty() || result->Id.size() > 512) Fault(ALineNumber, "invalid document id");
+  }
   return result;
 }
 

@@ -22,6 +22,7 @@ struct TBulkAction {
   std::string Name;      // "index" or "create"
   std::string Index;     // the action's "_index"
   bool HasType = false;  // the action line names a "_type"
+  std::string Id;        // the action's "_id"; empty when it names none
 };
 
 // One document of a bulk body.

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "support/BasicAuthorization.h"
 #include "support/BulkBody.h"
@@ -74,6 +75,13 @@ struct TBulkReceiver::TState {
   bool DropAfterStoring = false;
   // Observations.
   std::map<std::string, std::vector<std::string>> Documents;
+  // Documents that came with an "_id": per index, the id's place in
+  // Documents (when stored) and its version.
+  struct TIdentified {
+    size_t Position = 0;
+    uint64_t Version = 1;
+  };
+  std::map<std::string, std::unordered_map<std::string, TIdentified>> Identified;
   std::map<std::string, std::string> Templates;
   std::set<std::string> Connections;
   std::string LastAuthorization;
@@ -88,6 +96,7 @@ struct TBulkReceiver::TState {
   std::atomic<size_t> TypedActions{0};
   std::atomic<size_t> RejectedDocuments{0};
   std::atomic<size_t> Unauthorised{0};
+  std::atomic<size_t> UpdatedDocuments{0};
 };
 
 TBulkReceiver::TBulkReceiver(TBulkReceiverOptions AOptions)
@@ -244,10 +253,12 @@ void TBulkReceiver::Listen() {
       for (const TBulkBodyItem& item : items) {
         const std::string& index = item.Action->Index;
         const bool rejected = state.Reject && state.Reject(index, item.Document);
-        const uint64_t id = state.NextId++;
+        const uint64_t seqNo = state.NextId++;
+        const std::string& givenId = item.Action->Id;
+        const std::string id = givenId.empty() ? std::to_string(seqNo) : givenId;
         answer += answer.empty() ? "" : ",";
-        answer += "{\"" + item.Action->Name + "\":{\"_index\":\"" + index + "\",\"_type\":\"_doc\",\"_id\":\"" +
-                  std::to_string(id) + "\",";
+        answer += "{\"" + item.Action->Name + "\":{\"_index\":\"" + index + "\",\"_type\":\"_doc\",\"_id\":" +
+                  nlohmann::json(id).dump() + ",";
         if (rejected) {
           errors = true;
           ++state.RejectedDocuments;
@@ -256,11 +267,40 @@ void TBulkReceiver::Listen() {
               "document\"}}}";
           continue;
         }
-        answer += "\"_version\":1,\"result\":\"created\",\"_shards\":{\"total\":2,\"successful\":1,\"failed\":0},"
-                  "\"_seq_no\":" +
-                  std::to_string(id - 1) + ",\"_primary_term\":1,\"status\":201}}";
-        ++state.DocumentCount;
-        if (options.StoreDocuments) state.Documents[index].emplace_back(item.Document);
+        // A known id: "index" replaces the document (counted once), "create"
+        // is a conflict, as the real server answers.
+        TState::TIdentified* known = nullptr;
+        if (!givenId.empty()) {
+          auto& ids = state.Identified[index];
+          const auto found = ids.find(givenId);
+          if (found != ids.end()) known = &found->second;
+        }
+        if (known != nullptr && item.Action->Name == "create") {
+          errors = true;
+          answer += "\"status\":409,\"error\":{\"type\":\"version_conflict_engine_exception\",\"reason\":"
+                    "\"document already exists\"}}}";
+          continue;
+        }
+        const uint64_t version = known != nullptr ? known->Version + 1 : 1;
+        answer += "\"_version\":" + std::to_string(version) + ",\"result\":\"" +
+                  (known != nullptr ? "updated" : "created") +
+                  "\",\"_shards\":{\"total\":2,\"successful\":1,\"failed\":0},\"_seq_no\":" +
+                  std::to_string(seqNo - 1) + ",\"_primary_term\":1,\"status\":" + (known != nullptr ? "200" : "201") +
+                  "}}";
+        if (known != nullptr) {
+          known->Version = version;
+          ++state.UpdatedDocuments;
+          if (options.StoreDocuments) state.Documents[index][known->Position] = item.Document;
+          continue;
+        }
+        const size_t position = state.DocumentCount++;
+        if (options.StoreDocuments) {
+          std::vector<std::string>& stored = state.Documents[index];
+          if (!givenId.empty()) state.Identified[index][givenId] = TState::TIdentified{stored.size(), 1};
+          stored.emplace_back(item.Document);
+        } else if (!givenId.empty()) {
+          state.Identified[index][givenId] = TState::TIdentified{position, 1};
+        }
       }
     }
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start).count();
@@ -365,6 +405,8 @@ std::string TBulkReceiver::LastGrammarError() const {
 
 size_t TBulkReceiver::TypedActions() const { return FState->TypedActions; }
 size_t TBulkReceiver::RejectedDocuments() const { return FState->RejectedDocuments; }
+
+size_t TBulkReceiver::UpdatedDocuments() const { return FState->UpdatedDocuments; }
 size_t TBulkReceiver::Unauthorised() const { return FState->Unauthorised; }
 
 std::map<std::string, std::string> TBulkReceiver::Templates() const {

@@ -47,7 +47,7 @@ struct TBulkReceiverOptions {
 // (TBulkBody); a body that breaks the grammar is answered 400 and counted in
 // GrammarErrors(). Accepted documents are kept per index; the answer carries
 // "took", "errors" and one item per document with its status, as the real
-// server's does.
+// server's does. Documents with an "_id" are kept once per index and id.
 //
 // Tests steer it: fail whole requests with a status (for N requests or for a
 // time), reject single documents (400 mapper_parsing_exception) by a
@@ -92,8 +92,12 @@ class TBulkReceiver {
   void AddTemplate(const std::string& AName, const std::string& ABody);
 
   // --- observations --------------------------------------------------------------
-  // Documents accepted, over all indexes (also without StoreDocuments).
+  // Documents accepted, over all indexes (also without StoreDocuments). A
+  // document whose "_id" is already in its index replaces the stored one
+  // (answered 200 "updated", counted in UpdatedDocuments, not here); with a
+  // "create" action it is a conflict (409), as the real server answers.
   size_t DocumentCount() const;
+  size_t UpdatedDocuments() const;
   // Accepted documents by index, in arrival order.
   std::map<std::string, std::vector<std::string>> Documents() const;
   std::vector<std::string> Documents(const std::string& AIndex) const;

@@ -6,6 +6,7 @@
 #include "beats/BeatSender.h"
 #include "beats/LogBeat.h"
 #include "core/SignalledQueue.h"
+#include "delivery/ReceiptListener.h"
 #include "delivery/SenderRegistry.h"
 
 namespace zor {
@@ -17,7 +18,11 @@ namespace zor {
 class TBeatSenders : public TSenderRegistry<TBeatSender, TLogBeat> {
  public:
   explicit TBeatSenders(TSignalledQueue<TLogBeat>* AQueue)
-      : TSenderRegistry(AQueue, TSenderRegistryNames{"BeatSenders", "documents", "Beat Sender", "beat sender"}) {}
+      : TSenderRegistry(AQueue, TSenderRegistryNames{"BeatSenders", "documents", "Beat Sender", "beat sender"}) {
+    // A document the endpoint took (2xx) or refused for good is acknowledged
+    // to the reader batch it came from.
+    SetListener(std::make_unique<TReceiptListener<TLogBeat>>());
+  }
 
   // Hands ADocument to the sender registered as AKey and returns true; logs
   // "Could not find sender %s" and returns false, leaving ADocument with the

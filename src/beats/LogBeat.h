@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "delivery/DeliveryReceipt.h"
 #include "support/Json.h"
 #include "support/Utilities.h"
 
@@ -26,6 +27,9 @@ class TLogBeat {
   void SetDestinationHost(const std::string& AValue) { FDestinationHost = AValue; }
   [[nodiscard]] uint16_t DestinationPort() const { return FDestinationPort; }
   void SetDestinationPort(uint16_t AValue) { FDestinationPort = AValue; }
+  // Which reader batch the document is owed to (none: not made from records).
+  [[nodiscard]] const TDeliveryReceipt& Receipt() const { return FReceipt; }
+  [[nodiscard]] TDeliveryReceipt& Receipt() { return FReceipt; }
 
   // What names the event the document stems from, for a deterministic bulk
   // "_id": its computer, channel and record identifier, each followed by a
@@ -58,6 +62,7 @@ class TLogBeat {
   TDateTime FLogDate = 0;
   std::string FDestinationHost;
   uint16_t FDestinationPort = 0;
+  TDeliveryReceipt FReceipt;
 };
 
 }  // namespace zor

@@ -1,6 +1,7 @@
 #include "collection/BookmarkFile.h"
 
 #include <system_error>
+#include <utility>
 
 #include "support/TextFile.h"
 
@@ -19,8 +20,9 @@ bool LiesInside(const std::filesystem::path& AFolder, const std::filesystem::pat
 
 }  // namespace
 
-TBookmarkFile::TBookmarkFile(const std::filesystem::path& AFolder, std::string_view AChannelPath)
-    : FFileName(AFolder / FileNameOf(AChannelPath)) {
+TBookmarkFile::TBookmarkFile(const std::filesystem::path& AFolder, std::string_view AChannelPath,
+                             TFileReplacer AReplacer)
+    : FFileName(AFolder / FileNameOf(AChannelPath)), FReplacer(std::move(AReplacer)) {
   const std::string legacyName = std::string(AChannelPath) + ".xml";
   if (legacyName.find_first_of("/\\") != std::string::npos) {
     // Earlier versions wrote "folder/path.xml" as it came, separators and all.
@@ -57,6 +59,6 @@ std::optional<std::string> TBookmarkFile::Load(std::filesystem::path* AFrom) con
   return std::nullopt;
 }
 
-void TBookmarkFile::Save(std::string_view AText) const { TextFile::WriteTextReplacing(FFileName.string(), AText); }
+void TBookmarkFile::Save(std::string_view AText) const { FReplacer.Replace(FFileName.string(), AText); }
 
 }  // namespace zor

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/FileReplacer.h"
+
 namespace zor {
 
 // The file that keeps one reader's position in its channel: the bookmark XML
@@ -22,7 +24,8 @@ namespace zor {
 // Stateless apart from the names; any thread may use its own object.
 class TBookmarkFile {
  public:
-  TBookmarkFile(const std::filesystem::path& AFolder, std::string_view AChannelPath);
+  // AReplacer writes the file (tests give one that fails a step).
+  TBookmarkFile(const std::filesystem::path& AFolder, std::string_view AChannelPath, TFileReplacer AReplacer = TFileReplacer());
 
   // The file name (without folder) for AChannelPath.
   [[nodiscard]] static std::string FileNameOf(std::string_view AChannelPath);
@@ -33,8 +36,9 @@ class TBookmarkFile {
   // was read. A byte order mark selects the encoding. Throws ETextFileError
   // when a file exists but cannot be read.
   [[nodiscard]] std::optional<std::string> Load(std::filesystem::path* AFrom = nullptr) const;
-  // Replaces the file with AText (atomically: readers see the old or the new
-  // text). Throws ETextFileError naming the file.
+  // Replaces the file with AText so that readers, and a start after a crash
+  // or a power loss, see the old or the new text (TFileReplacer). Throws
+  // EPlatformError naming the file.
   void Save(std::string_view AText) const;
 
  private:
@@ -42,6 +46,7 @@ class TBookmarkFile {
   // The unescaped name of earlier versions; empty when it is the same file or
   // would lie outside the folder.
   std::filesystem::path FLegacyFileName;
+  TFileReplacer FReplacer;
 };
 
 }  // namespace zor

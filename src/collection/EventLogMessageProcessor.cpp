@@ -13,6 +13,7 @@ TEventLogMessageProcessor::TEventLogMessageProcessor(int32_t AProcessingThreadCo
       FMessageQueue(std::make_unique<TProcessingBatchQueue>()),
       FOutboundSyslogQueue(std::make_unique<TSyslogMessageQueue>()),
       FOutboundBeatQueue(std::make_unique<TLogBeatQueue>()) {
+  if (!FBookmarks.ThreadStart(false, INFINITE)) LogError("[Bookmarks] Could not be started");
   TCriticalSectionGuard guard(FCriticalSection);
   for (int32_t index = 0; index < AProcessingThreadCount; ++index) {
     auto thread = std::make_unique<TProcessingThread>(index, FMessageQueue.get(), FOutboundSyslogQueue.get(),

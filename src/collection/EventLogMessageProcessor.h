@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "collection/BookmarkKeeper.h"
 #include "collection/ProcessingThread.h"
 #include "core/LockableObject.h"
 #include "platform/Event.h"
@@ -31,6 +32,10 @@ namespace zor {
 // of the beat output; without a probe, they are not counted). So a slow or unreachable receiver holds the
 // readers back instead of filling memory or losing messages.
 //
+// Positions: the processor also keeps every reader's acknowledged position
+// (TBookmarkKeeper, its thread started with the processor), so that a reader
+// started again after a reconfiguration continues where it read.
+//
 // Threads: the queue accessors may be called from any thread; ThreadCount,
 // SetSyslogBacklogProbe and WaitForRoom take the object's lock.
 class TEventLogMessageProcessor : public TLockableObject {
@@ -44,6 +49,7 @@ class TEventLogMessageProcessor : public TLockableObject {
   [[nodiscard]] TProcessingBatchQueue& SignalledMessageQueue() { return *FMessageQueue; }
   [[nodiscard]] TSyslogMessageQueue& OutboundSyslogQueue() { return *FOutboundSyslogQueue; }
   [[nodiscard]] TLogBeatQueue& OutboundBeatQueue() { return *FOutboundBeatQueue; }
+  [[nodiscard]] TBookmarkKeeper& Bookmarks() { return FBookmarks; }
   [[nodiscard]] int32_t ThreadCount() const;
   // What the processing threads counted; lives as long as the processor.
   [[nodiscard]] const TProcessingCounters& Counters() const { return FCounters; }
@@ -67,6 +73,9 @@ class TEventLogMessageProcessor : public TLockableObject {
   // Keeps the threads' output in queue order; outlives the threads.
   TBatchSequencer FSequencer;
   TProcessingCounters FCounters;
+  // Its destructor runs once the threads have stopped (see the destructor),
+  // so its last save sees every item they handed on and was settled.
+  TBookmarkKeeper FBookmarks;
   std::vector<std::unique_ptr<TProcessingThread>> FThreads GUARDED_BY(FCriticalSection);
   TBacklogProbe FSyslogBacklogProbe GUARDED_BY(FCriticalSection);
 };

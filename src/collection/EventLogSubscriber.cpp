@@ -162,7 +162,13 @@ TEvtHandle TEventLogSubscriber::OpenSession() {
 }
 
 TEvtHandle TEventLogSubscriber::Subscribe(EVT_HANDLE ASession) {
-  FBookMark = LoadBookmark();
+  FWindow = FProcessor->Bookmarks().WindowOf(FBookmarkFile);
+  // The reader's figure of its saved position follows the acknowledgements.
+  FWindow->SetAcknowledgedIdSink(std::shared_ptr<std::atomic<uint64_t>>(FCounters, &FCounters->BookmarkRecordId));
+  // Where an earlier subscriber of this process stopped reading; the sets it
+  // handed on are still on their way (or taken already).
+  FBookMark = FWindow->ReadPosition();
+  if (FBookMark.empty()) FBookMark = LoadBookmark();
   FBookMarkHandle.reset();
   FResumeAfter.reset();
 
@@ -262,10 +268,8 @@ void TEventLogSubscriber::ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE
   uint32_t returned = 0;
   bool finishing = false;
   uint32_t nextError = ERROR_NO_MORE_ITEMS;
-  // The id of the last record of the set being read, and of the last set
-  // handed in (the saved position).
+  // The id of the last record of the set being read.
   uint64_t lastRecordId = 0;
-  std::optional<uint64_t> savedRecordId;
   while (!finishing) {
     // A reader that is ahead of its receivers waits here, before it reads
     // the next set: its position stays where the last set handed in ended.
@@ -314,9 +318,9 @@ void TEventLogSubscriber::ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE
         ++eventCount;
       }
       if (!finishing) {
+        batch->SetAckBatch(FWindow->Open(batch->LastRecordBookmark(), lastRecordId));
         FProcessor->SignalledMessageQueue().Enqueue(std::move(batch));
         FCounters->Batches.fetch_add(1, relaxed);
-        savedRecordId = lastRecordId;
         FPositionId = lastRecordId;
         NoteRecordsBehind(figures);
       }
@@ -329,13 +333,12 @@ void TEventLogSubscriber::ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE
   LogInfo("[%s] Renderd %d event Logs in: %.3f seconds", Tag(), eventCount, seconds);
   if (!finishing && nextError != ERROR_NO_MORE_ITEMS)
     LogError("[%s]Error in EvtNext: %u. %s", Tag(), nextError, LastErrorText(nextError).c_str());
-  SaveBookmark(RenderBookmark());
-  if (savedRecordId) FCounters->BookmarkRecordId.store(*savedRecordId, relaxed);
   // A pass ends when the subscription has nothing more to give (or the
   // reader stops): nothing is left behind the position then, whatever the
   // ids say.
   if (!finishing && nextError == ERROR_NO_MORE_ITEMS) FCounters->RecordsBehind.store(0, relaxed);
   else if (!finishing) NoteRecordsBehind(ChannelFigures(ASession));
+  FPasses.fetch_add(1, std::memory_order_release);
 }
 
 std::optional<TEventLogSubscriber::TChannelFigures> TEventLogSubscriber::ChannelFigures(EVT_HANDLE ASession) {
@@ -391,7 +394,17 @@ void TEventLogSubscriber::NoteEventTime(EVT_HANDLE AEvent, EVT_HANDLE ATimeConte
 void TEventLogSubscriber::NoteFirstRecord(uint64_t ARecordId) {
   const uint64_t after = *FResumeAfter;
   FResumeAfter.reset();
-  if (ARecordId > after + 1)
+  if (ARecordId <= after + 1) return;
+  // Without a query every record after the bookmark is read, so the gap was
+  // lost (the log wrapped or was cleared while the reader was stopped). With
+  // one, the records between may just not match it.
+  if (TUtilities::IsBlank(FInterface->SelectionDetail()))
+    LogWarning(TUtilities::Format(
+        "[%s]Bookmarked record %llu is no longer in %s: records %llu to %llu were lost (%llu); resuming at record %llu",
+        Tag(), static_cast<unsigned long long>(after), FInterface->Path().c_str(),
+        static_cast<unsigned long long>(after + 1), static_cast<unsigned long long>(ARecordId - 1),
+        static_cast<unsigned long long>(ARecordId - 1 - after), static_cast<unsigned long long>(ARecordId)));
+  else
     LogInfo("[%s]Bookmarked record %llu is no longer in %s; resuming at record %llu", Tag(),
             static_cast<unsigned long long>(after), FInterface->Path().c_str(),
             static_cast<unsigned long long>(ARecordId));
@@ -500,11 +513,5 @@ std::string TEventLogSubscriber::LoadBookmark() {
   return *text;
 }
 
-void TEventLogSubscriber::SaveBookmark(const std::string& AText) {
-  // An empty text means the bookmark could not be rendered (logged); writing
-  // it would throw the saved position away.
-  if (AText.empty()) return;
-  FBookmarkFile.Save(AText);
-}
 
 }  // namespace zor

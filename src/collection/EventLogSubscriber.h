@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -14,6 +15,7 @@
 #include "config/CollectionInterface.h"
 #include "core/CustomThread.h"
 #include "delivery/ReaderCounters.h"
+#include "delivery/AckWindow.h"
 #include "platform/Event.h"
 
 namespace zor {
@@ -25,15 +27,21 @@ class TEventLogMessageProcessor;
 // and whenever the subscription signals, reads everything available in sets
 // of "batchSize": each event is rendered to XML, dropped when an exclusion
 // expression matches it, stripped of line breaks when asked, and each set goes
-// to the processor as one TProcessingBatch. After every pass the position
-// (the bookmark after the last complete set) is saved to the reader's
-// bookmark file (TBookmarkFile), so the next start resumes after it.
+// to the processor as one TProcessingBatch. Each set is opened as a batch in
+// the reader's acknowledgement window (TAckWindow, kept by the processor's
+// TBookmarkKeeper), which saves the bookmark of the last set every receiver
+// has taken to the reader's bookmark file (TBookmarkFile): the next start
+// resumes after it, and reads again whatever was still on its way. A reader
+// started again in the same process (a reconfiguration) resumes after the
+// last set its window saw read, as the sets on their way keep their places.
 //
 // A bookmark file that is empty counts as none (the start mode of
-// "startAtBeginning" applies). One that the API does not accept (truncated,
-// not XML, not a bookmark) is logged and reading starts at the oldest record
-// still in the channel, so nothing is skipped. A bookmarked record that no
-// longer exists resumes at the oldest record after it, which is logged.
+// "startAtBeginning" applies), and so does one that cannot be read (logged).
+// One that the API does not accept (truncated, not XML, not a bookmark) is
+// logged and reading starts at the oldest record still in the channel, so
+// nothing is skipped. Either file is left alone until a new position is
+// acknowledged. A bookmarked record that no longer exists resumes at the
+// oldest record after it, with a warning naming the records lost.
 //
 // Ownership: the subscriber owns its copy of the reader, its expressions and
 // its event; the processor and the API are borrowed and must outlive the
@@ -53,6 +61,8 @@ class TEventLogSubscriber : public TCustomThread {
   [[nodiscard]] const std::string& ConfigName() const { return FName; }
   [[nodiscard]] const std::filesystem::path& BookmarkFileName() const { return FBookmarkFile.FileName(); }
   [[nodiscard]] const TReaderCounters& Counters() const { return *FCounters; }
+  // Passes over the channel completed (each reads what was there); any thread.
+  [[nodiscard]] uint64_t PassCount() const { return FPasses.load(std::memory_order_acquire); }
 
  protected:
   bool Execute() override;
@@ -71,7 +81,6 @@ class TEventLogSubscriber : public TCustomThread {
   [[nodiscard]] bool IsExcluded(const std::string& AText);
   [[nodiscard]] std::string RenderBookmark();
   [[nodiscard]] std::string LoadBookmark();
-  void SaveBookmark(const std::string& AText);
   void NoteFirstRecord(uint64_t ARecordId);
   // What EvtGetLogInfo tells of the reader's channel now: how many records
   // it holds by their ids, and the newest one's id. Nothing when it cannot
@@ -99,6 +108,8 @@ class TEventLogSubscriber : public TCustomThread {
   const std::string FName;
   std::vector<std::unique_ptr<TRegularExpression>> FRegEx;
   const TBookmarkFile FBookmarkFile;
+  // Shared with the keeper and with the batches on their way.
+  std::shared_ptr<TAckWindow> FWindow;
   std::string FBookMark;
   TEvtHandle FBookMarkHandle;
   // The record the loaded bookmark names in this channel, until the first
@@ -107,6 +118,7 @@ class TEventLogSubscriber : public TCustomThread {
   // The id of the last record read (at the start: the bookmarked one, the
   // newest one for a reader of future events, none from the oldest on).
   std::optional<uint64_t> FPositionId;
+  std::atomic<uint64_t> FPasses{0};
 
   // Reused from event to event.
   std::vector<uint64_t> FValuesBuffer;  // EVT_VARIANTs need their alignment

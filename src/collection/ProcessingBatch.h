@@ -2,9 +2,11 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/CollectionInterface.h"
+#include "delivery/AckBatch.h"
 
 namespace zor {
 
@@ -35,10 +37,17 @@ class TProcessingBatch {
   [[nodiscard]] const std::string& LastRecordBookmark() const { return FLastRecordBookmark; }
   void SetLastRecordBookmark(const std::string& AValue) { FLastRecordBookmark = AValue; }
 
+  // The batch's place in its reader's acknowledgement window (null: not
+  // tracked). Every message and document made from the batch carries it, and
+  // whoever makes them releases the batch's hold once they are handed on.
+  [[nodiscard]] const std::shared_ptr<TAckBatch>& AckBatch() const { return FAckBatch; }
+  void SetAckBatch(std::shared_ptr<TAckBatch> AValue) { FAckBatch = std::move(AValue); }
+
  private:
   std::vector<std::string> FEventList;
   const std::unique_ptr<TCollectionInterface> FInterface;
   std::string FLastRecordBookmark;
+  std::shared_ptr<TAckBatch> FAckBatch;
 };
 
 }  // namespace zor

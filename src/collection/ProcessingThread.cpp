@@ -57,12 +57,16 @@ void TProcessingThread::ProcessQueuedBatches() {
     } catch (const std::exception& e) {
       LogInfo("[ProcessingThread %d] Exception processing messages: %s", FThreadIndex, e.what());
     }
+    const std::shared_ptr<TAckBatch> ackBatch = batch->AckBatch();
     batch.reset();
     if (FCounters) {
       const auto spent = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - started);
       FCounters->BatchNanoseconds.fetch_add(static_cast<uint64_t>(spent.count()), std::memory_order_relaxed);
       FCounters->Batches.fetch_add(1, std::memory_order_relaxed);
     }
+    // Every item made must be taken before the batch completes; events that
+    // gave none (excluded, or failed to parse: logged) are done with now.
+    if (ackBatch) ackBatch->Expect(output.ItemCount());
     // The output goes on in queue order; the turn passes on whatever happened.
     if (FSequencer) FSequencer->WaitForTurn(ticket);
     try {
@@ -71,6 +75,7 @@ void TProcessingThread::ProcessQueuedBatches() {
       LogInfo("[ProcessingThread %d] Exception processing messages: %s", FThreadIndex, e.what());
     }
     if (FSequencer) FSequencer->Done(ticket);
+    if (ackBatch) ackBatch->Acknowledge();
     ++ticket;
   }
 }
@@ -121,6 +126,10 @@ TProcessingThread::TBatchOutput TProcessingThread::ProcessBatch(TProcessingBatch
         message->SetDestinationHost(receiver->Host());
         message->SetDestinationPort(receiver->Port());
         messages.push_back(std::move(message));
+      }
+      if (const std::shared_ptr<TAckBatch>& ackBatch = ABatch.AckBatch()) {
+        for (auto& message : messages) message->Receipt().Attach(ackBatch);
+        for (auto& document : documents) document->Receipt().Attach(ackBatch);
       }
       for (size_t i = 0; i < messages.size(); ++i) syslogLists[i].push_back(std::move(messages[i]));
       for (size_t i = 0; i < documents.size(); ++i) beatLists[i].push_back(std::move(documents[i]));

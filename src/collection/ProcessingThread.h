@@ -62,6 +62,12 @@ class TProcessingThread : public TCustomThread {
   struct TBatchOutput {
     std::vector<TSyslogMessageQueue::TItemList> SyslogLists;
     std::vector<TLogBeatQueue::TItemList> BeatLists;
+    [[nodiscard]] size_t ItemCount() const {
+      size_t count = 0;
+      for (const auto& list : SyslogLists) count += list.size();
+      for (const auto& list : BeatLists) count += list.size();
+      return count;
+    }
   };
   [[nodiscard]] TBatchOutput ProcessBatch(TProcessingBatch& ABatch);
   void Deliver(TBatchOutput&& AOutput);

@@ -11,6 +11,7 @@
 #include "core/CustomThread.h"
 #include "core/SignalledQueue.h"
 #include "core/velSlimReadWriteLock.h"
+#include "delivery/DeliveryOutcome.h"
 #include "platform/Errors.h"
 #include "support/Log.h"
 
@@ -46,8 +47,10 @@ struct TSenderRegistryNames {
 // registry of the next start-up sends them, not the bin), and frees the
 // senders.
 //
-// Ownership: the registry owns its senders; the queue is borrowed and must
-// outlive the registry.
+// Ownership: the registry owns its senders and its delivery listener (set on
+// every sender it registers, and told of the items of a destination that has
+// no sender, which are dropped); the queue is borrowed and must outlive the
+// registry.
 //
 // Threads: AddSender and Clear are for the owner, while the registry is not
 // started (the dictionary changes only then). SendItem, FindSender, Count and
@@ -68,10 +71,15 @@ class TSenderRegistry : public TCustomThread {
     return AHost + ":" + std::to_string(APort);
   }
 
+  // Takes AListener (null: none) for the senders added from now on; for the
+  // owner, before any sender is added.
+  void SetListener(std::unique_ptr<IDeliveryListener<TItem>>&& AListener) { FListener = std::move(AListener); }
+
   // Registers ASender under its destination key. Throws EZorError when a
   // sender with that key exists.
   void AddSender(std::unique_ptr<TSender>&& ASender) {
     const std::string key = DestinationKey(ASender->DestinationHost(), ASender->DestinationPort());
+    ASender->SetListener(FListener.get());
     TWriteGuard guard(FMulitReadWriteLock);
     if (!FSenderDict.emplace(key, std::move(ASender)).second)
       throw EZorError(std::string("Duplicates not allowed: there is a ") + FNames.ListName + " for " + key +
@@ -203,6 +211,9 @@ class TSenderRegistry : public TCustomThread {
       if (found == FSenderDict.end()) {
         LogError("[%s] %s Not in %s list. Dropping batch of %d %s", FNames.Tag, key.c_str(), FNames.ListName,
                  static_cast<int>(list.size()), FNames.Items);
+        // Given up for good: the receiver is no longer configured.
+        if (FListener)
+          for (const auto& item : list) FListener->ItemSettled(key, *item, TDeliveryOutcome::doDropped);
         continue;
       }
       queued += list.size();
@@ -216,6 +227,8 @@ class TSenderRegistry : public TCustomThread {
 
   TQueue* const FQueue;
   const TSenderRegistryNames FNames;
+  // Declared before the senders, so that it outlives them.
+  std::unique_ptr<IDeliveryListener<TItem>> FListener;
   TvelSlimReadWriteLock FMulitReadWriteLock;
   TSenderDict FSenderDict GUARDED_BY(FMulitReadWriteLock);
   bool FSendersStarted GUARDED_BY(FMulitReadWriteLock) = false;

@@ -142,6 +142,8 @@ void TEventLogManager::ShutDown() {
     StopTrainers();
     StopSyslogSenders();
     StopBeatSenders();
+    // Every position the receivers acknowledged before they stopped.
+    FProcessor->Bookmarks().SaveAll();
   } catch (const std::exception& error) {
     LogError("Error encountered while shutting down: %s", error.what());
   }

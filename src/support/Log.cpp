@@ -9,6 +9,7 @@ namespace zor {
 
 void LogFatal(const std::string& AText) { TFileLogger::Write(LOG_FATAL, AText); }
 void LogError(const std::string& AText) { TFileLogger::Write(LOG_ERROR, AText); }
+void LogWarning(const std::string& AText) { TFileLogger::Write(LOG_WARN, AText); }
 void LogInfo(const std::string& AText) { TFileLogger::Write(LOG_INFO, AText); }
 void LogDebug(const std::string& AText) { TFileLogger::Write(LOG_DEBUG, AText); }
 

@@ -18,6 +18,7 @@ constexpr int LOG_DEBUG = 5;
 
 void LogFatal(const std::string& AText);
 void LogError(const std::string& AText);
+void LogWarning(const std::string& AText);
 void LogInfo(const std::string& AText);
 void LogDebug(const std::string& AText);
 

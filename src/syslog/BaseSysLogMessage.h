@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "delivery/DeliveryReceipt.h"
 #include "support/Json.h"
 #include "support/Utilities.h"
 #include "syslog/DestinationHost.h"
@@ -49,6 +50,10 @@ class TBaseSysLogMessage {
   // Per-message framing override for stream transports ("" for none).
   [[nodiscard]] const std::string& Framing() const { return FFraming; }
   void SetFraming(const std::string& AValue) { FFraming = AValue; }
+  // Which reader batch the message is owed to (none for messages not made
+  // from records); not copied by CopyBaseFields: a copy is owed to nobody.
+  [[nodiscard]] const TDeliveryReceipt& Receipt() const { return FReceipt; }
+  [[nodiscard]] TDeliveryReceipt& Receipt() { return FReceipt; }
 
   [[nodiscard]] const TPriority& Priority() const { return FPriority; }
   [[nodiscard]] TSyslogFacility Facility() const { return FPriority.Facility(); }
@@ -113,6 +118,7 @@ class TBaseSysLogMessage {
   void CheckSendToIndex(int AIndex) const;
 
   TPriority FPriority;
+  TDeliveryReceipt FReceipt;
   std::string FCategory;
   std::string FDestinationHost;
   uint16_t FDestinationPort = 0;

@@ -166,12 +166,13 @@ void TSysLogSender::Flush() {
   // A connection that failed once is not trusted again: the next attempt
   // starts with a new socket.
   if (!failure.empty() || !FSenderOptions.Persistent) DropSocket();
+  // With a copy file, a message counts as taken once its line is written too.
+  if (saving && !saved.empty()) AppendToFile(saved);
   Settle(attempt, std::move(batch), failure);
   const int sent = static_cast<int>(FSent.load() - sentBefore);
 
   const double elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
   LogCountLine(sent, total, elapsed);
-  if (saving && !saved.empty()) AppendToFile(saved);
   if (!FSenderOptions.Persistent) LogDebug("Disconnected from SysLog Receiver");
 }
 
@@ -210,7 +211,8 @@ std::string TSysLogSender::SendDatagrams(std::deque<TMessage>& ABatch, TAttempt&
     }
     (result == TSendResult::Sent ? AAttempt.Sent : AAttempt.Dropped).push_back(std::move(ABatch.front()));
     ABatch.pop_front();
-    SettleDecided(AAttempt);
+    // With a copy file, the flush settles them once their lines are written.
+    if (!ASaved) SettleDecided(AAttempt);
   }
   datagram.clear();
   return {};
@@ -276,8 +278,9 @@ bool TSysLogSender::WriteStream(std::deque<TMessage>& ABatch, TAttempt& AAttempt
   const size_t whole = static_cast<size_t>(
       std::upper_bound(FWrite.Ends.begin(), FWrite.Ends.end(), static_cast<size_t>(accepted)) - FWrite.Ends.begin());
   for (size_t i = 0; i < whole; ++i) AAttempt.Sent.push_back(std::move(FWrite.Messages[i]));
-  // Counted as soon as the socket took them, not at the end of the flush.
-  SettleDecided(AAttempt);
+  // Counted as soon as the socket took them, not at the end of the flush
+  // (with a copy file, once their lines are written).
+  if (!ASaved) SettleDecided(AAttempt);
   if (ASaved)
     for (size_t i = 0; i < whole; ++i) ASaved->push_back(std::move(FWrite.Texts[i]));
   // The rest (a partly written message too: it goes again whole) back at the

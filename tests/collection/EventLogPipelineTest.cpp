@@ -1,9 +1,10 @@
 // The processor and the subscriber: one parse per event for every receiver,
 // bad events skipped on both paths, and a subscriber over an XML channel that
-// resumes after a restart without gaps or repeats.
+// resumes after a restart after the last record every receiver took.
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -13,6 +14,8 @@
 #include "collection/EventLogSubscriber.h"
 #include "evtx/XmlChannel.h"
 #include "support/EventFixtures.h"
+#include "support/FileLogger.h"
+#include "support/TextFile.h"
 #include "support/SanitizedBuild.h"
 #include "support/TempDir.h"
 #include "support/WaitUntil.h"
@@ -87,36 +90,90 @@ TEST(EventLogMessageProcessorTest, WithoutThreadsBatchesWaitInTheInboundQueue) {
   EXPECT_EQ(processor.OutboundSyslogQueue().Count(), 0u);
 }
 
-TEST(EventLogSubscriberTest, ReadsAnXmlChannelAndResumesAfterRestart) {
+// Everything the processor has put out for the receivers; with
+// AAcknowledge, every item counts as taken by its receiver.
+size_t TakeOutput(TEventLogMessageProcessor& AProcessor, bool AAcknowledge,
+                  std::vector<std::unique_ptr<TBaseSysLogMessage>>* AMessages = nullptr) {
+  size_t count = 0;
+  for (auto& m : AProcessor.OutboundSyslogQueue().DequeueAll()) {
+    if (AAcknowledge) m->Receipt().Taken();
+    if (AMessages) AMessages->push_back(std::move(m));
+    ++count;
+  }
+  for (auto& d : AProcessor.OutboundBeatQueue().DequeueAll()) {
+    if (AAcknowledge) d->Receipt().Taken();
+    ++count;
+  }
+  return count;
+}
+
+// Each run is a process of its own (a processor of its own): the next one
+// resumes after the last record every receiver took, and reads again what
+// was read but not taken.
+TEST(EventLogSubscriberTest, ARestartResumesAfterTheLastRecordTakenByEveryReceiver) {
+  for (const bool acknowledged : {true, false}) {
+    SCOPED_TRACE(acknowledged ? "taken" : "not taken");
+    test::TempDir root;
+    test::TempDir bookmarks;
+    TWinEvt api(root.Path());
+    const auto write = [&](int ACount) { AppendEvents(root.Path(), "Test/Operational", ACount); };
+    TCollectionInterface reader = ReaderWithReceivers();
+    reader.SetPath("Test/Operational");
+    reader.SetBatchSize(3);
+    reader.SetStartAtBeginning(true);
+    const auto run = [&](size_t AExpected) {
+      std::vector<std::unique_ptr<TBaseSysLogMessage>> got;
+      TEventLogMessageProcessor processor(1);
+      TEventLogSubscriber subscriber(&processor, reader, bookmarks.Path().string(), &api);
+      EXPECT_TRUE(subscriber.ThreadStart(false, INFINITE));
+      size_t items = 0;
+      EXPECT_TRUE(WaitUntil([&] {
+        items += TakeOutput(processor, acknowledged, &got);
+        return items >= 3 * AExpected;
+      }));
+      EXPECT_TRUE(subscriber.ThreadStop(true, INFINITE));
+      items += TakeOutput(processor, acknowledged, &got);
+      EXPECT_EQ(items, 3 * AExpected);
+      EXPECT_EQ(subscriber.BookmarkFileName().filename(), "Test%4Operational.xml");
+      return got;
+    };
+    write(7);
+    run(7);
+    write(4);
+    const auto second = run(acknowledged ? 4 : 11);
+    ASSERT_FALSE(second.empty());
+    EXPECT_NE(second.front()->MessageContent().find(acknowledged ? "<EventRecordID>8</EventRecordID>"
+                                                                 : "<EventRecordID>1</EventRecordID>"),
+              std::string::npos);
+  }
+}
+
+// Within one process, a reader started again (a reconfiguration) goes on
+// after the last record read, even before its receivers have taken it: those
+// records are still on their way.
+TEST(EventLogSubscriberTest, AReaderStartedAgainInTheSameProcessGoesOnAfterTheLastRecordRead) {
   test::TempDir root;
   test::TempDir bookmarks;
   TWinEvt api(root.Path());
-  const auto write = [&](int ACount) { AppendEvents(root.Path(), "Test/Operational", ACount); };
+  AppendEvents(root.Path(), "App", 5);
   TCollectionInterface reader = ReaderWithReceivers();
-  reader.SetPath("Test/Operational");
-  reader.SetBatchSize(3);
+  reader.SetPath("App");
+  reader.SetBatchSize(2);
   reader.SetStartAtBeginning(true);
   TEventLogMessageProcessor processor(1);
-  const auto run = [&](size_t AExpected) {
-    std::vector<std::unique_ptr<TBaseSysLogMessage>> got;
+  size_t items = 0;
+  for (int start = 0; start < 2; ++start) {
     TEventLogSubscriber subscriber(&processor, reader, bookmarks.Path().string(), &api);
-    EXPECT_TRUE(subscriber.ThreadStart(false, INFINITE));
-    EXPECT_TRUE(WaitUntil([&] {
-      for (auto& m : processor.OutboundSyslogQueue().DequeueAll()) got.push_back(std::move(m));
-      return got.size() >= 2 * AExpected;
-    }));
+    ASSERT_TRUE(subscriber.ThreadStart(false, INFINITE));
+    EXPECT_TRUE(WaitUntil([&] { return subscriber.PassCount() > 0; }));
     EXPECT_TRUE(subscriber.ThreadStop(true, INFINITE));
-    for (auto& m : processor.OutboundSyslogQueue().DequeueAll()) got.push_back(std::move(m));
-    EXPECT_EQ(got.size(), 2 * AExpected);
-    EXPECT_EQ(subscriber.BookmarkFileName().filename(), "Test%4Operational.xml");
-    return got;
-  };
-  write(7);
-  run(7);
-  write(4);
-  const auto second = run(4);
-  ASSERT_FALSE(second.empty());
-  EXPECT_NE(second.front()->MessageContent().find("<EventRecordID>8</EventRecordID>"), std::string::npos);
+  }
+  EXPECT_TRUE(WaitUntil([&] {
+    items += TakeOutput(processor, false);
+    return items >= 15;
+  }));
+  EXPECT_EQ(items, 15u);
+  EXPECT_FALSE(TBookmarkFile(bookmarks.Path(), "App").Load()) << "nothing taken, nothing saved";
 }
 
 // A channel with a large backlog before the start is read whole, in line
@@ -241,15 +298,19 @@ TEST(BookmarkFileTest, EveryChannelGetsAFileDirectlyInTheFolder) {
 }
 
 // Bookmark files the API cannot use: reading starts at the oldest record, so
-// nothing written while the service was down is skipped.
+// nothing written while the service was down is skipped. A file that cannot
+// be read counts as none. Either is left as it is until a new position has
+// been taken by every receiver.
 TEST(EventLogSubscriberTest, UnusableBookmarkFilesResumeAtTheOldestRecord) {
   struct TCase {
     const char* Name;
     std::string Text;
     size_t Expected;  // records delivered out of 3 (startAtBeginning false)
+    bool Unreadable = false;
   };
   const std::vector<TCase> cases = {
       {"empty", "", 0},  // no bookmark: future events only
+      {"unreadable", "", 0, true},
       {"truncated", "<BookmarkList>\r\n  <Bookmark Channel='App' RecordId='2' IsCur", 3},
       {"not xml", "garbage", 3},
       {"vanished record", "<BookmarkList><Bookmark Channel='App' RecordId='0' IsCurrent='true'/></BookmarkList>", 3},
@@ -265,27 +326,75 @@ TEST(EventLogSubscriberTest, UnusableBookmarkFilesResumeAtTheOldestRecord) {
       event.Provider = "P";
       (void)TXmlChannel::Append(root / "App.xml", event);
     }
-    TBookmarkFile(bookmarks.Path(), "App").Save(c.Text);
+    const TBookmarkFile file(bookmarks.Path(), "App");
+    file.Save(c.Text);
+    // Larger than any bookmark file may be: reading it fails.
+    if (c.Unreadable) std::filesystem::resize_file(file.FileName(), TextFile::MaxTextFileSize + 1);
+    const auto size = std::filesystem::file_size(file.FileName());
     TCollectionInterface reader = ReaderWithReceivers();
     reader.SetPath("App");
     reader.SetBatchSize(10);
     reader.SetStartAtBeginning(false);
-    TEventLogMessageProcessor processor(1);
-    TEventLogSubscriber subscriber(&processor, reader, bookmarks.Path().string(), &api);
-    ASSERT_TRUE(subscriber.ThreadStart(false, INFINITE));
-    // The pass has ended once the bookmark file is rewritten.
-    EXPECT_TRUE(WaitUntil([&] {
-      const auto text = TBookmarkFile(bookmarks.Path(), "App").Load();
-      return text && *text != c.Text;
-    }));
-    EXPECT_TRUE(subscriber.ThreadStop(true, INFINITE));
-    std::vector<std::unique_ptr<TBaseSysLogMessage>> got;
-    EXPECT_TRUE(WaitUntil([&] {
-      for (auto& m : processor.OutboundSyslogQueue().DequeueAll()) got.push_back(std::move(m));
-      return got.size() >= 2 * c.Expected;
-    }));
-    EXPECT_EQ(got.size(), 2 * c.Expected);
+    {
+      TEventLogMessageProcessor processor(1);
+      TEventLogSubscriber subscriber(&processor, reader, bookmarks.Path().string(), &api);
+      ASSERT_TRUE(subscriber.ThreadStart(false, INFINITE));
+      EXPECT_TRUE(WaitUntil([&] { return subscriber.PassCount() > 0; }));
+      EXPECT_TRUE(subscriber.ThreadStop(true, INFINITE));
+      size_t items = 0;
+      EXPECT_TRUE(WaitUntil([&] {
+        items += TakeOutput(processor, true);
+        return items >= 3 * c.Expected;
+      }));
+      EXPECT_EQ(items, 3 * c.Expected);
+    }
+    if (c.Expected == 0) {
+      EXPECT_EQ(std::filesystem::file_size(file.FileName()), size) << "the file is left alone";
+    } else {
+      const auto text = file.Load();
+      ASSERT_TRUE(text);
+      EXPECT_NE(text->find("RecordId='3'"), std::string::npos) << *text;
+    }
   }
+}
+
+// The log wrapped while the reader was stopped: records 3 to 5 are gone.
+TEST(EventLogSubscriberTest, ABookmarkedRecordThatIsGoneIsWarnedAboutWithTheRecordsLost) {
+  test::TempDir root;
+  test::TempDir bookmarks;
+  test::TempDir logs;
+  TFileLogger::SetLogFolder(logs.Path().string());
+  TFileLogger::SetFileLogLevel(LOG_INFO);
+  {
+    std::ofstream out(root / "Wrapped.xml", std::ios::binary);
+    for (int id = 6; id <= 8; ++id)
+      out << "<Event><System><Provider Name='P'/><EventID>1</EventID><TimeCreated "
+             "SystemTime='2024-01-01T00:00:00.0000000Z'/><EventRecordID>"
+          << id << "</EventRecordID><Computer>h</Computer></System></Event>\n";
+  }
+  TBookmarkFile(bookmarks.Path(), "Wrapped")
+      .Save("<BookmarkList><Bookmark Channel='Wrapped' RecordId='2' IsCurrent='true'/></BookmarkList>");
+  TWinEvt api(root.Path());
+  TCollectionInterface reader = ReaderWithReceivers();
+  reader.SetName("W");
+  reader.SetPath("Wrapped");
+  reader.SetBatchSize(10);
+  TEventLogMessageProcessor processor(1);
+  TEventLogSubscriber subscriber(&processor, reader, bookmarks.Path().string(), &api);
+  ASSERT_TRUE(subscriber.ThreadStart(false, INFINITE));
+  size_t items = 0;
+  EXPECT_TRUE(WaitUntil([&] {
+    items += TakeOutput(processor, true);
+    return items >= 9;
+  }));
+  EXPECT_TRUE(subscriber.ThreadStop(true, INFINITE));
+  EXPECT_TRUE(WaitUntil([&] {
+    for (const std::string& line : TFileLogger::CurrentLogFileContents())
+      if (line.find(" WARN  - [W]Bookmarked record 2 is no longer in Wrapped: records 3 to 5 were lost (3); "
+                    "resuming at record 6") != std::string::npos)
+        return true;
+    return false;
+  }));
 }
 
 }  // namespace

@@ -232,11 +232,7 @@ class OutputOptionsTest : public testing::TestWithParam<TOptionCase> {
     {
       TEventLogSubscriber subscriber(&processor, AReader, FBookmarks.Path().string(), &api);
       EXPECT_TRUE(subscriber.ThreadStart(false, INFINITE));
-      // The pass is over once the position after the last event is saved.
-      EXPECT_TRUE(WaitUntil([&] {
-        const auto text = TBookmarkFile(FBookmarks.Path(), Channel).Load();
-        return text && text->find("RecordId='4'") != std::string::npos;
-      }));
+      EXPECT_TRUE(WaitUntil([&] { return subscriber.PassCount() > 0; }));
       EXPECT_TRUE(subscriber.ThreadStop(true, INFINITE));
     }
     EXPECT_EQ(processor.SignalledMessageQueue().Count(), 2u);

@@ -1,0 +1,66 @@
+#include "delivery/AckWindow.h"
+
+#include "delivery/AckBatch.h"
+
+#include <cassert>
+#include <utility>
+
+
+namespace zor {
+
+std::shared_ptr<TAckBatch> TAckWindow::Open(std::string APosition, uint64_t ARecordId) {
+  uint64_t sequence = 0;
+  {
+    TCriticalSectionGuard guard(FLock);
+    sequence = FFirstSequence + FSlots.size();
+    if (!APosition.empty()) FReadPosition = APosition;
+    FSlots.push_back(TSlot{std::move(APosition), ARecordId, false});
+  }
+  return std::make_shared<TAckBatch>(shared_from_this(), sequence);
+}
+
+void TAckWindow::Complete(uint64_t ASequence) {
+  TCriticalSectionGuard guard(FLock);
+  assert(ASequence >= FFirstSequence && ASequence - FFirstSequence < FSlots.size());
+  FSlots[ASequence - FFirstSequence].Complete = true;
+  // Only the batch at the head moves the position, past every complete one
+  // behind it.
+  while (!FSlots.empty() && FSlots.front().Complete) {
+    if (!FSlots.front().Position.empty()) {
+      FAcknowledged = std::move(FSlots.front().Position);
+      FChanged = true;
+      if (FAcknowledgedIdSink) FAcknowledgedIdSink->store(FSlots.front().RecordId, std::memory_order_relaxed);
+    }
+    FSlots.pop_front();
+    ++FFirstSequence;
+  }
+}
+
+void TAckWindow::SetAcknowledgedIdSink(std::shared_ptr<std::atomic<uint64_t>> ASink) {
+  TCriticalSectionGuard guard(FLock);
+  FAcknowledgedIdSink = std::move(ASink);
+}
+
+std::string TAckWindow::ReadPosition() const {
+  TCriticalSectionGuard guard(FLock);
+  return FReadPosition;
+}
+
+std::string TAckWindow::Acknowledged() const {
+  TCriticalSectionGuard guard(FLock);
+  return FAcknowledged;
+}
+
+std::optional<std::string> TAckWindow::TakeAcknowledged() {
+  TCriticalSectionGuard guard(FLock);
+  if (!FChanged) return std::nullopt;
+  FChanged = false;
+  return FAcknowledged;
+}
+
+size_t TAckWindow::PendingBatches() const {
+  TCriticalSectionGuard guard(FLock);
+  return FSlots.size();
+}
+
+}  // namespace zor

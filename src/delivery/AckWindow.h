@@ -1,0 +1,79 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/CriticalSection.h"
+#include "platform/ThreadAnnotations.h"
+
+namespace zor {
+
+class TAckBatch;
+
+// How far one reader's records have been taken by every receiver. The reader
+// opens one batch per set of records it hands on, in read order, each with
+// the position after its last record (an opaque text: the bookmark). Batches
+// complete in any order, as their items are acknowledged across processing
+// threads and senders; the acknowledged position is that of the last batch
+// before which every batch is complete, so it never passes a record that
+// some receiver has not taken.
+//
+// Cost: one lock per batch opened and one per batch completed; nothing per
+// item (TAckBatch counts its items with an atomic).
+//
+// Ownership: shared (std::shared_ptr) by its owner (TBookmarkKeeper) and by
+// every batch still open, which may outlive the reader that opened it (items
+// put back in a queue at a reconfiguration). Threads: every method may be
+// called from any thread.
+class TAckWindow : public std::enable_shared_from_this<TAckWindow> {
+ public:
+  TAckWindow() = default;
+  TAckWindow(const TAckWindow&) = delete;
+  TAckWindow& operator=(const TAckWindow&) = delete;
+
+  // Opens the batch after every batch opened so far. APosition is the
+  // position after its last record; empty means the batch moves no position
+  // (it still holds back the batches after it). The batch starts with one
+  // item outstanding: its producer's hold (see TAckBatch).
+  // ARecordId is the record id of that position, for the figure of
+  // SetAcknowledgedIdSink.
+  [[nodiscard]] std::shared_ptr<TAckBatch> Open(std::string APosition, uint64_t ARecordId = 0);
+  // Where the record id of the acknowledged position is stored whenever it
+  // moves (a reader's counter; null: nowhere).
+  void SetAcknowledgedIdSink(std::shared_ptr<std::atomic<uint64_t>> ASink);
+
+  // The position of the last batch opened with one; empty when none was.
+  [[nodiscard]] std::string ReadPosition() const;
+  // The acknowledged position (empty while none is known).
+  [[nodiscard]] std::string Acknowledged() const;
+  // The acknowledged position when it changed since the last call; else nothing.
+  [[nodiscard]] std::optional<std::string> TakeAcknowledged();
+  // Batches opened and not yet passed by the acknowledged position.
+  [[nodiscard]] size_t PendingBatches() const;
+
+ private:
+  friend class TAckBatch;
+  struct TSlot {
+    std::string Position;
+    uint64_t RecordId = 0;
+    bool Complete = false;
+  };
+  // Called once per batch, by the thread that took its last item.
+  void Complete(uint64_t ASequence);
+
+  mutable TCriticalSection FLock;
+  // The open batches from FFirstSequence on, in the order opened.
+  std::deque<TSlot> FSlots GUARDED_BY(FLock);
+  uint64_t FFirstSequence GUARDED_BY(FLock) = 0;
+  std::string FReadPosition GUARDED_BY(FLock);
+  std::string FAcknowledged GUARDED_BY(FLock);
+  bool FChanged GUARDED_BY(FLock) = false;
+  std::shared_ptr<std::atomic<uint64_t>> FAcknowledgedIdSink GUARDED_BY(FLock);
+};
+
+}  // namespace zor

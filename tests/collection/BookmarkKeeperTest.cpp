@@ -1,0 +1,86 @@
+// Bookmark files written crash-safely, and the keeper that writes only
+// acknowledged positions.
+#include "collection/BookmarkKeeper.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "collection/BookmarkFile.h"
+#include "delivery/AckBatch.h"
+#include "platform/PlatformError.h"
+#include "support/TempDir.h"
+#include "support/WaitUntil.h"
+
+namespace zor {
+namespace {
+
+using TStep = TFileReplacer::TStep;
+
+// A save that fails at one step leaves a whole bookmark (the old one, or the
+// new one once the rename is done) and no temporary file.
+TEST(BookmarkFileTest, ASaveFailingAtAnyStepLeavesAReadableBookmark) {
+  struct TCase {
+    const char* Name;
+    TStep FailingStep;
+    const char* Left;
+  };
+  const std::vector<TCase> cases = {
+      {"write", TStep::rsWrite, "old"},
+      {"flush", TStep::rsFlush, "old"},
+      {"rename", TStep::rsRename, "old"},
+      {"folder flush", TStep::rsFlushFolder, "new"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    test::TempDir dir;
+    TBookmarkFile(dir.Path(), "App").Save("old");
+    const TBookmarkFile failing(dir.Path(), "App",
+                                TFileReplacer([&](TStep AStep) { return AStep == c.FailingStep ? EIO : 0; }));
+    EXPECT_THROW(failing.Save("new"), EPlatformError);
+    EXPECT_EQ(TBookmarkFile(dir.Path(), "App").Load(), std::optional<std::string>(c.Left));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "App.xml.tmp"));
+  }
+}
+
+// Bookmark text of a position, as a window carries it.
+std::string At(int ARecord) { return "<BookmarkList><Bookmark RecordId='" + std::to_string(ARecord) + "'/>"; }
+
+TEST(BookmarkKeeperTest, WritesOnlyAcknowledgedPositionsAndRetriesAFailedSave) {
+  test::TempDir dir;
+  TBookmarkFile(dir.Path(), "App").Save("unreadable before");
+  int failures = 1;
+  const TBookmarkFile file(dir.Path(), "App", TFileReplacer([&](TStep AStep) {
+                             return AStep == TStep::rsRename && failures-- > 0 ? ENOSPC : 0;
+                           }));
+  TBookmarkKeeper keeper(3600 * 1000);  // saved only when the test says
+  const std::shared_ptr<TAckWindow> window = keeper.WindowOf(file);
+  EXPECT_EQ(keeper.WindowOf(file), window) << "one window per bookmark file";
+
+  auto first = window->Open(At(1));
+  auto second = window->Open(At(2));
+  second->Acknowledge();
+  keeper.SaveAll();
+  EXPECT_EQ(file.Load(), std::optional<std::string>("unreadable before")) << "nothing acknowledged yet";
+
+  first->Acknowledge();
+  keeper.SaveAll();  // the rename fails once
+  EXPECT_EQ(file.Load(), std::optional<std::string>("unreadable before"));
+  keeper.SaveAll();
+  EXPECT_EQ(file.Load(), std::optional<std::string>(At(2)));
+}
+
+TEST(BookmarkKeeperTest, ItsThreadSavesWithinTheInterval) {
+  test::TempDir dir;
+  const TBookmarkFile file(dir.Path(), "App");
+  TBookmarkKeeper keeper(20);
+  ASSERT_TRUE(keeper.ThreadStart(false, INFINITE));
+  keeper.WindowOf(file)->Open(At(5))->Acknowledge();
+  EXPECT_TRUE(test::WaitUntil([&] { return file.Load() == std::optional<std::string>(At(5)); }));
+}
+
+}  // namespace
+}  // namespace zor

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,12 +24,24 @@ class TEvtSession final : public TEvtObject {
   const TChannelStore Store;
 };
 
-// A channel opened for EvtGetLogInfo. Immutable.
+// A channel opened for EvtGetLogInfo.
 class TEvtLog final : public TEvtObject {
  public:
   TEvtLog(TChannelStore AStore, std::string AChannel) : Store(std::move(AStore)), Channel(std::move(AChannel)) {}
   const TChannelStore Store;
   const std::string Channel;
+
+  // The channel's first and newest record, read from the file at the first
+  // question and kept: the figures one handle gives come from one reading
+  // (a failed reading is tried again at the next question).
+  std::optional<TRecordSpan> Span() const {
+    std::call_once(FSpanRead, [this] { FSpan = Store.RecordSpan(Channel); });
+    return FSpan;
+  }
+
+ private:
+  mutable std::once_flag FSpanRead;
+  mutable std::optional<TRecordSpan> FSpan;
 };
 
 // How far a subscription has delivered one channel: the place of the last

@@ -379,7 +379,7 @@ bool TWinEvt::EvtGetLogInfo(EVT_HANDLE ALog, uint32_t APropertyId, uint32_t ABuf
       std::error_code error;
       if (location.Exists) value = std::filesystem::file_size(location.File, error);
       if (error) return Fail(ERROR_READ_FAULT, location.File.string() + ": " + error.message());
-    } else if (const std::optional<TRecordSpan> span = log->Store.RecordSpan(log->Channel)) {
+    } else if (const std::optional<TRecordSpan> span = log->Span()) {
       // So that oldest + number - 1 is the newest record's id also where the
       // first record's id is above the last one's.
       const uint64_t oldest = std::min(span->Oldest, span->Newest);

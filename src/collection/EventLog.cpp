@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <iterator>
+#include <string_view>
 
 #include "collection/EventXml.h"
 #include "support/Utilities.h"
@@ -25,11 +26,50 @@ void TEventLog::Reset(std::istream& AXMLStream) {
   Parse();
 }
 
-void TEventLog::Parse() {
+void TEventLog::ResetSystem(std::string&& AXMLString) {
+  FEventLogXML = std::move(AXMLString);
+  Parse(true);
+}
+
+bool TEventLog::ParseSystemPart() {
+  // The cut ends with the first "</System>" and is closed with "</Event>". It
+  // reads as the whole does when it parses with "Event" as its only top-level
+  // element and the rest of the text closes that element in plain XML: the
+  // parser reads an element's content the same whatever follows its end. A
+  // "</System>" inside a comment, CDATA section or value, or one that closes
+  // a deeper element, leaves a cut that does not parse so.
+  constexpr std::string_view EndTag = "</System>";
+  constexpr std::string_view RootEnd = "</Event>";
+  const std::string_view xml = FEventLogXML;
+  const size_t found = xml.find(EndTag);
+  if (found == std::string_view::npos) return false;
+  const size_t cut = found + EndTag.size();
+  // A NUL ends the parser's input: leave such texts to the whole parse.
+  if (std::memchr(xml.data(), '\0', cut) != nullptr || !eventxml::ClosesEvent(xml.substr(cut))) return false;
+  FDocument.reset();
+  FParseBuffer.assign(xml.substr(0, cut));
+  FParseBuffer.append(RootEnd);
+  if (!FDocument.load_buffer_inplace(FParseBuffer.data(), FParseBuffer.size(), eventxml::ParseOptions,
+                                     pugi::encoding_utf8))
+    return false;
+  const pugi::xml_node root = FDocument.first_child();
+  if (root != FDocument.document_element() || root.next_sibling() || std::strcmp(root.name(), "Event") != 0)
+    return false;
+  for (pugi::xml_node child = root.first_child(); child; child = child.next_sibling()) {
+    if (child.type() == pugi::node_element && std::strcmp(child.name(), "System") == 0) {
+      FSystem.Reset(child);
+      break;
+    }
+  }
+  return true;
+}
+
+void TEventLog::Parse(bool AOnlySystem) {
   FSystem.Reset();
   FEventData.Reset();
   FRenderingInfo.Reset();
   if (TUtilities::IsBlank(FEventLogXML)) return;
+  if (AOnlySystem && ParseSystemPart()) return;
 
   // The document points into the buffer: drop it before the buffer changes.
   FDocument.reset();
@@ -51,6 +91,7 @@ void TEventLog::Parse() {
       renderingInfo = child;
   }
   if (system) FSystem.Reset(system);
+  if (AOnlySystem) return;
   if (eventData) FEventData.Reset(eventData);
   if (renderingInfo) FRenderingInfo.Reset(renderingInfo);
 }

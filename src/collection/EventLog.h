@@ -43,6 +43,13 @@ class TEventLog {
   void Reset(std::string&& AXMLString);
   // The same from a stream: its remaining text becomes the XML.
   void Reset(std::istream& AXMLStream);
+  // Reset(std::move(AXMLString)) for a caller that reads System alone (the
+  // syslog message of a reader that does not use rendered messages):
+  // System gets what Reset gives it, EventData and RenderingInfo stay
+  // empty, and it fails where Reset fails. Cheaper where the XML after
+  // System is plain (ClosesEvent in EventXml.h): only the event up to the
+  // end of System is parsed, the rest is only checked.
+  void ResetSystem(std::string&& AXMLString);
 
   // A new syslog message for this event under the reader's rules: IETF when
   // AMessageType is exactly "IETF" and the reader is not raw-log-only, BSD
@@ -64,7 +71,12 @@ class TEventLog {
   const TEventLogRenderingInfo& RenderingInfo() const { return FRenderingInfo; }
 
  private:
-  void Parse();
+  // Reads System alone when AOnlySystem, else every part.
+  void Parse(bool AOnlySystem = false);
+  // The System-only parse of the text up to the end of its first System
+  // element; false (nothing read) when that way does not give what the
+  // whole parse gives, or cannot tell.
+  bool ParseSystemPart();
   // GetSyslogMessage without its text; whether the text is the rendered message.
   [[nodiscard]] std::unique_ptr<TBaseSysLogMessage> NewSyslogMessage(const TCollectionInterface& AInterface,
                                                                       const std::string& AMessageType) const;

@@ -79,6 +79,97 @@ std::string WithoutFirstAndLast(std::string_view AText) {
   return std::string(AText.substr(1, AText.size() - 2));
 }
 
+namespace {
+
+constexpr bool IsBlankChar(char AChar) { return AChar == ' ' || AChar == '\t' || AChar == '\r' || AChar == '\n'; }
+constexpr bool IsNameStart(char AChar) {
+  return (AChar >= 'a' && AChar <= 'z') || (AChar >= 'A' && AChar <= 'Z') || AChar == '_' || AChar == ':';
+}
+constexpr bool IsNameChar(char AChar) {
+  return IsNameStart(AChar) || (AChar >= '0' && AChar <= '9') || AChar == '-' || AChar == '.';
+}
+
+// The plain-XML reader of ClosesEvent: a cursor over the tail that only moves forward.
+class TTailReader {
+ public:
+  explicit TTailReader(std::string_view AText) : FText(AText) {}
+
+  bool Read() {
+    constexpr size_t MaxDepth = 64;
+    std::string_view open[MaxDepth];
+    size_t depth = 0;
+    for (;;) {
+      // Text up to the next tag: anything but a NUL (the parser's end of input).
+      while (Next() != '<') {
+        if (Next() == '\0') return false;
+        ++FAt;
+      }
+      ++FAt;
+      if (Next() == '/') {
+        ++FAt;
+        const std::string_view name = Name();
+        SkipBlanks();
+        if (Next() != '>') return false;
+        ++FAt;
+        if (depth == 0) {
+          if (name != "Event") return false;
+          while (FAt < FText.size() && IsBlankChar(FText[FAt])) ++FAt;
+          return FAt == FText.size();
+        }
+        if (name != open[--depth]) return false;
+        continue;
+      }
+      const std::string_view name = Name();
+      if (name.empty() || !Attributes()) return false;
+      if (Next() == '/') {
+        ++FAt;
+        if (Next() != '>') return false;
+        ++FAt;
+        continue;
+      }
+      ++FAt;  // '>'
+      if (depth == MaxDepth) return false;
+      open[depth++] = name;
+    }
+  }
+
+ private:
+  char Next() const { return FAt < FText.size() ? FText[FAt] : '\0'; }
+  void SkipBlanks() {
+    while (IsBlankChar(Next())) ++FAt;
+  }
+  // A name of ASCII letters, digits and "_:-." that starts with a letter, "_" or ":"; empty when none.
+  std::string_view Name() {
+    const size_t start = FAt;
+    if (!IsNameStart(Next())) return {};
+    while (IsNameChar(Next())) ++FAt;
+    return FText.substr(start, FAt - start);
+  }
+  // Blank-separated Name='value' pairs up to "/" or ">", where it stops.
+  bool Attributes() {
+    for (;;) {
+      const bool blank = IsBlankChar(Next());
+      SkipBlanks();
+      const char next = Next();
+      if (next == '/' || next == '>') return true;
+      if (!blank || Name().empty() || Next() != '=') return false;
+      ++FAt;
+      const char quote = Next();
+      if (quote != '\'' && quote != '"') return false;
+      for (++FAt; Next() != quote; ++FAt)
+        if (Next() == '<' || Next() == '\0') return false;
+      ++FAt;
+    }
+  }
+
+  const std::string_view FText;
+  size_t FAt = 0;
+};
+
+}  // namespace
+
+bool ClosesEvent(std::string_view ATail) { return TTailReader(ATail).Read(); }
+
 void ParseDocument(pugi::xml_document& ADocument, const std::string& AText) {
   const pugi::xml_parse_result result =
       ADocument.load_buffer(AText.data(), AText.size(), ParseOptions, pugi::encoding_utf8);

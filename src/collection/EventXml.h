@@ -61,6 +61,16 @@ std::string WithoutFirstAndLast(std::string_view AText);
 // a successful parse.
 void CheckParseResult(const pugi::xml_parse_result& AResult);
 
+// Whether ATail, the text of an event after the end of a child of its
+// document element "Event", is well-formed to the end of the event as the
+// XML parser above reads it: content made of elements with quoted attributes
+// (a blank before each) and text, then "</Event>", then blanks only.
+// Comments, CDATA sections, processing instructions, non-ASCII names, a NUL,
+// a "<" inside a value or nesting deeper than 64 give false even where the
+// parser would accept them: false means only "not known to be well formed".
+// Reads the text once and allocates nothing; any thread may call it.
+bool ClosesEvent(std::string_view ATail);
+
 // Parses AText as one XML document into ADocument, failing with
 // EEventLogError (description and byte offset) when it is not well formed.
 // ADocument keeps its own copy of the text.

@@ -101,10 +101,15 @@ TProcessingThread::TBatchOutput TProcessingThread::ProcessBatch(TProcessingBatch
   for (auto& list : syslogLists) list.reserve(ABatch.EventList().size());
   for (auto& list : beatLists) list.reserve(ABatch.EventList().size());
 
+  // Syslog messages read only System unless they carry the rendered message.
+  const bool onlySystem = beatReceivers.Count() == 0 && !reader.Parse();
   for (std::string& event : ABatch.EventList()) {
     try {
       // The record takes the text; the last message made from it takes it on.
-      FEventLog.Reset(std::move(event));
+      if (onlySystem)
+        FEventLog.ResetSystem(std::move(event));
+      else
+        FEventLog.Reset(std::move(event));
       // Build every item of this event before any list takes one, so that an
       // event either reaches every receiver or none.
       std::vector<std::unique_ptr<TWinLogBeat>> documents;

@@ -361,6 +361,93 @@ TEST(EventLogTest, ResetLeavesNothingOfThePreviousEvent) {
   ExpectEmpty(event);
 }
 
+// Every System value a message or a query can read, as one text.
+std::string SystemValues(const TEventLogSystem& ASystem) {
+  std::ostringstream out;
+  out << ASystem.HasData() << '|' << ASystem.Provider().Name << '|' << ASystem.Provider().GUID << '|'
+      << ASystem.EventID().ID << '|' << ASystem.Level() << '|' << ASystem.Keywords() << '|'
+      << ASystem.TimeCreated() << '|' << ASystem.EventRecordID() << '|' << ASystem.Execution().ProcessID << '|'
+      << ASystem.Channel() << '|' << ASystem.Computer() << '|' << ASystem.UserID();
+  return out.str();
+}
+
+// What Reset does with AXml: the error's kind, or the System values.
+std::string Outcome(TEventLog& AEvent, const std::string& AXml, bool AOnlySystem) {
+  try {
+    if (AOnlySystem)
+      AEvent.ResetSystem(std::string(AXml));
+    else
+      AEvent.Reset(AXml);
+  } catch (const EEventLogError&) {
+    return "malformed";
+  } catch (const EConvertError&) {
+    return "conversion: " + SystemValues(AEvent.System());
+  }
+  return SystemValues(AEvent.System());
+}
+
+TEST(EventLogTest, ResetSystemFailsAndReadsSystemAsResetDoes) {
+  const std::string system = "<System><Provider Name='P'/><EventID>7</EventID><Level>2</Level></System>";
+  const std::string head = "<Event xmlns='http://schemas.microsoft.com/win/2004/08/events/event'>" + system;
+  const std::string cases[] = {
+      head + "<EventData><Data Name='a'>x &amp; y</Data><Data/></EventData></Event>",
+      head + "<EventData><Data Name=\"a\" >1</Data ></EventData></Event>\r\n",
+      // Broken after System: skipped before, skipped now.
+      head + "<EventData><Data>1</Dat></EventData></Event>",
+      head + "<EventData><Data Name='a>1</Data></EventData></Event>",
+      head + "<EventData>",
+      head + "</Event><Event>",
+      head + "</Event>trailing",
+      head + "<EventData><Data>1</Data></EventData></Evnt>",
+      head + std::string("<EventData>\0</EventData></Event>", 32),
+      // Allowed by the parser, left to the whole parse.
+      head + "<!-- note --><EventData/></Event>",
+      head + "<EventData><![CDATA[<x>]]></EventData></Event>",
+      head + "<UserData><\xC3\xA9l/></UserData></Event>",
+      head + "</Event>  <Other/>",
+      // "</System>" where it does not end the event's System.
+      "<Event><System><Provider Name='a</System>'/><Level>3</Level></System></Event>",
+      "<Event><System><!-- </System> --><Level>3</Level></System></Event>",
+      "<Event><Other><System></System></Other><System><Level>1</Level></System></Event>",
+      "<Event><System><Level>1</Level></System ><System><Level>2</Level></System></Event>",
+      "<e:Event xmlns:e='x'><System><Level>1</Level></System></e:Event>",
+      "<Root><System><Level>1</Level></System></Root>",
+      "<A/><Event><System><Level>1</Level></System></Event>",
+      std::string("<Event><System><Level>1\0</Level></System></Event>", 49),
+      // A conversion failure in System fails both the same way.
+      "<Event><System><Provider Name='P'/><Level>high</Level></System><EventData/></Event>",
+      "<Event><System><Provider Name='P'/><Level>high</Level></System><EventData></Event>",
+      // Deep nesting after System.
+      head + [] {
+        std::string deep;
+        for (int i = 0; i < 100; ++i) deep += "<D>";
+        for (int i = 0; i < 100; ++i) deep += "</D>";
+        return deep;
+      }() + "</Event>",
+  };
+  TEventLog whole;
+  TEventLog onlySystem;
+  for (const std::string& xml : cases) {
+    SCOPED_TRACE(testing::PrintToString(xml));
+    EXPECT_EQ(Outcome(onlySystem, xml, true), Outcome(whole, xml, false));
+    EXPECT_EQ(onlySystem.EventLogXML(), xml);
+    EXPECT_FALSE(onlySystem.EventData().HasData());
+    EXPECT_FALSE(onlySystem.RenderingInfo().HasData());
+  }
+  EXPECT_EQ(Outcome(onlySystem, cases[0], true), "1|P||7|2|0|0|-1|-1|||");
+  EXPECT_EQ(Outcome(onlySystem, cases[2], true), "malformed");
+
+  // Real events take the quick way: what follows their System is plain.
+  for (const char* name : {"scm_7036_rendered.xml", "security_4624.xml", "sysmon_1.xml", "system_7045.xml"}) {
+    SCOPED_TRACE(name);
+    const std::string xml = test::ReadEventFixture(name);
+    const size_t end = xml.find("</System>");
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_TRUE(eventxml::ClosesEvent(std::string_view(xml).substr(end + 9)));
+    EXPECT_EQ(Outcome(onlySystem, xml, true), Outcome(whole, xml, false));
+  }
+}
+
 TEST(EventLogTest, RenderingInfoKeywordsAndMissingTexts) {
   TEventLogRenderingInfo info(
       "<RenderingInfo Culture='en-US'><Message>line1\r\nline2</Message><Task/>"

@@ -1,5 +1,7 @@
 #include "collection/EventXml.h"
 
+#include <array>
+#include <cstring>
 #include <limits>
 
 namespace zor::eventxml {
@@ -82,29 +84,36 @@ std::string WithoutFirstAndLast(std::string_view AText) {
 namespace {
 
 constexpr bool IsBlankChar(char AChar) { return AChar == ' ' || AChar == '\t' || AChar == '\r' || AChar == '\n'; }
-constexpr bool IsNameStart(char AChar) {
-  return (AChar >= 'a' && AChar <= 'z') || (AChar >= 'A' && AChar <= 'Z') || AChar == '_' || AChar == ':';
-}
-constexpr bool IsNameChar(char AChar) {
-  return IsNameStart(AChar) || (AChar >= '0' && AChar <= '9') || AChar == '-' || AChar == '.';
-}
 
-// The plain-XML reader of ClosesEvent: a cursor over the tail that only moves forward.
+// Name characters: 1 may start a name (ASCII letters, "_", ":"), 2 may follow (also digits, "-", ".").
+constexpr std::array<uint8_t, 256> NameChars = [] {
+  std::array<uint8_t, 256> table{};
+  for (int c = 'a'; c <= 'z'; ++c) table[static_cast<size_t>(c)] = 1;
+  for (int c = 'A'; c <= 'Z'; ++c) table[static_cast<size_t>(c)] = 1;
+  table['_'] = table[':'] = 1;
+  for (int c = '0'; c <= '9'; ++c) table[static_cast<size_t>(c)] = 2;
+  table['-'] = table['.'] = 2;
+  return table;
+}();
+
+// The plain-XML reader of ClosesEvent: a cursor over the tail that only
+// moves forward. Runs of text and values are found with memchr: most of a
+// tail is their bytes.
 class TTailReader {
  public:
-  explicit TTailReader(std::string_view AText) : FText(AText) {}
+  explicit TTailReader(std::string_view AText) : FAt(AText.data()), FEnd(AText.data() + AText.size()) {}
 
   bool Read() {
+    // A NUL ends the parser's input.
+    if (std::memchr(FAt, '\0', static_cast<size_t>(FEnd - FAt)) != nullptr) return false;
     constexpr size_t MaxDepth = 64;
     std::string_view open[MaxDepth];
     size_t depth = 0;
     for (;;) {
-      // Text up to the next tag: anything but a NUL (the parser's end of input).
-      while (Next() != '<') {
-        if (Next() == '\0') return false;
-        ++FAt;
-      }
-      ++FAt;
+      // Text up to the next tag.
+      const void* tag = std::memchr(FAt, '<', static_cast<size_t>(FEnd - FAt));
+      if (tag == nullptr) return false;
+      FAt = static_cast<const char*>(tag) + 1;
       if (Next() == '/') {
         ++FAt;
         const std::string_view name = Name();
@@ -113,8 +122,8 @@ class TTailReader {
         ++FAt;
         if (depth == 0) {
           if (name != "Event") return false;
-          while (FAt < FText.size() && IsBlankChar(FText[FAt])) ++FAt;
-          return FAt == FText.size();
+          SkipBlanks();
+          return FAt == FEnd;
         }
         if (name != open[--depth]) return false;
         continue;
@@ -134,16 +143,17 @@ class TTailReader {
   }
 
  private:
-  char Next() const { return FAt < FText.size() ? FText[FAt] : '\0'; }
+  // The next character; NUL at the end (the text holds none).
+  char Next() const { return FAt < FEnd ? *FAt : '\0'; }
   void SkipBlanks() {
     while (IsBlankChar(Next())) ++FAt;
   }
   // A name of ASCII letters, digits and "_:-." that starts with a letter, "_" or ":"; empty when none.
   std::string_view Name() {
-    const size_t start = FAt;
-    if (!IsNameStart(Next())) return {};
-    while (IsNameChar(Next())) ++FAt;
-    return FText.substr(start, FAt - start);
+    const char* const start = FAt;
+    if (NameChars[static_cast<uint8_t>(Next())] != 1) return {};
+    while (NameChars[static_cast<uint8_t>(Next())] != 0) ++FAt;
+    return std::string_view(start, static_cast<size_t>(FAt - start));
   }
   // Blank-separated Name='value' pairs up to "/" or ">", where it stops.
   bool Attributes() {
@@ -156,14 +166,17 @@ class TTailReader {
       ++FAt;
       const char quote = Next();
       if (quote != '\'' && quote != '"') return false;
-      for (++FAt; Next() != quote; ++FAt)
-        if (Next() == '<' || Next() == '\0') return false;
       ++FAt;
+      const void* end = std::memchr(FAt, quote, static_cast<size_t>(FEnd - FAt));
+      if (end == nullptr) return false;
+      const size_t length = static_cast<size_t>(static_cast<const char*>(end) - FAt);
+      if (std::memchr(FAt, '<', length) != nullptr) return false;
+      FAt += length + 1;
     }
   }
 
-  const std::string_view FText;
-  size_t FAt = 0;
+  const char* FAt;
+  const char* const FEnd;
 };
 
 }  // namespace

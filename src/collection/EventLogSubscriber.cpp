@@ -449,23 +449,28 @@ std::string TEventLogSubscriber::RenderEvent(EVT_HANDLE AEvent, EVT_HANDLE ACont
     }
   }
 
-  // Both calls count bytes here, the terminating NUL included. The text is
-  // rendered straight into the string handed on.
+  // Sizes count bytes here, the terminating NUL included. The text goes to
+  // the buffer kept from event to event, so one call renders it while the
+  // buffer is large enough, and the size is asked only for a larger one.
   used = 0;
-  const auto render = [&](uint32_t ASize, char* ABuffer) {
+  const auto render = [&]() {
+    const auto size = static_cast<uint32_t>(FRenderBuffer.size());
     if (metadata != AMap.end())
-      return FApi->EvtFormatMessage(metadata->second.get(), AEvent, 0, 0, nullptr, EvtFormatMessageXml, ASize,
-                                    ABuffer, &used);
-    return FApi->EvtRender(nullptr, AEvent, EvtRenderEventXml, ASize, ABuffer, &used, &count);
+      return FApi->EvtFormatMessage(metadata->second.get(), AEvent, 0, 0, nullptr, EvtFormatMessageXml, size,
+                                    FRenderBuffer.data(), &used);
+    return FApi->EvtRender(nullptr, AEvent, EvtRenderEventXml, size, FRenderBuffer.data(), &used, &count);
   };
-  std::string xml;
-  if (render(0, nullptr) || TWinEvt::GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
-      (xml.resize(used), !render(used, xml.data())) || used == 0) {
+  if ((!render() &&
+       (TWinEvt::GetLastError() != ERROR_INSUFFICIENT_BUFFER || (FRenderBuffer.resize(used), !render()))) ||
+      used == 0) {
     const uint32_t code = TWinEvt::GetLastError();
     LogError("[%s]Error rendering event: %u. %s", Tag(), code, LastErrorText(code).c_str());
     return {};
   }
-  xml.resize(strnlen(xml.data(), used));
+  std::string xml(FRenderBuffer.data(), strnlen(FRenderBuffer.data(), used));
+  // A rare huge event does not keep its buffer for the reader's life.
+  constexpr size_t KeptBufferBytes = 1 << 20;
+  if (FRenderBuffer.size() > KeptBufferBytes) std::vector<char>().swap(FRenderBuffer);
   return xml;
 }
 

@@ -122,6 +122,7 @@ class TEventLogSubscriber : public TCustomThread {
 
   // Reused from event to event.
   std::vector<uint64_t> FValuesBuffer;  // EVT_VARIANTs need their alignment
+  std::vector<char> FRenderBuffer;      // every event's XML is rendered here first
 };
 
 }  // namespace zor

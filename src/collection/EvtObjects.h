@@ -60,7 +60,8 @@ class TEvtEvent final : public TEvtObject {
   const TRecordPlace Place;   // where the record is in the channel's file
   const std::string Xml;
   // Where every channel of the subscription stood once this event was handed
-  // out (this event's channel included), as Windows bookmarks record it.
+  // out (this event's channel included), as Windows bookmarks record it;
+  // empty where the subscription reads this event's channel alone.
   const std::vector<TEvtPosition> Positions;
 };
 

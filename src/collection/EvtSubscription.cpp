@@ -46,7 +46,7 @@ void TEvtSubscription::Fill(TCursor& ACursor, size_t AWant) {
   }
 }
 
-size_t TEvtSubscription::Next(size_t AMax, std::vector<std::unique_ptr<TEvtEvent>>& AEvents) {
+size_t TEvtSubscription::Next(size_t AMax, std::vector<std::shared_ptr<TEvtEvent>>& AEvents) {
   TCriticalSectionGuard guard(FLock);
   for (TCursor& cursor : FCursors) Fill(cursor, AMax);
   size_t count = 0;
@@ -59,10 +59,12 @@ size_t TEvtSubscription::Next(size_t AMax, std::vector<std::unique_ptr<TEvtEvent
     if (!earliest) break;
     TChannelRecord& record = earliest->Pending.front();
     earliest->Delivered = record.Place();
+    // With one channel the event's own place is the whole position.
     std::vector<TEvtPosition> positions;
-    for (const TCursor& cursor : FCursors)
-      if (cursor.Delivered) positions.push_back({cursor.Channel, *cursor.Delivered});
-    AEvents.push_back(std::make_unique<TEvtEvent>(earliest->Channel, record.Place(), std::move(record.Xml),
+    if (FCursors.size() > 1)
+      for (const TCursor& cursor : FCursors)
+        if (cursor.Delivered) positions.push_back({cursor.Channel, *cursor.Delivered});
+    AEvents.push_back(std::make_shared<TEvtEvent>(earliest->Channel, record.Place(), std::move(record.Xml),
                                                   std::move(positions)));
     earliest->Pending.pop_front();
     ++count;

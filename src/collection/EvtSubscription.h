@@ -44,7 +44,7 @@ class TEvtSubscription final : public TEvtObject {
   // channel, TimeCreated across channels) and returns how many. Throws
   // EZorError subclasses when a channel file cannot be read; cursors then
   // stay where they were.
-  size_t Next(size_t AMax, std::vector<std::unique_ptr<TEvtEvent>>& AEvents) EXCLUDES(FLock);
+  size_t Next(size_t AMax, std::vector<std::shared_ptr<TEvtEvent>>& AEvents) EXCLUDES(FLock);
 
  private:
   struct TCursor {

@@ -248,14 +248,21 @@ bool TWinEvt::EvtNext(EVT_HANDLE AResultSet, uint32_t AEventsSize, EVT_HANDLE* A
   if (!AEvents || !AReturned || AEventsSize == 0 || AFlags != 0) return Fail(ERROR_INVALID_PARAMETER);
   const auto subscription = Find<TEvtSubscription>(AResultSet);
   if (!subscription) return false;
-  std::vector<std::unique_ptr<TEvtEvent>> events;
+  std::vector<std::shared_ptr<TEvtEvent>> events;
   try {
     subscription->Next(AEventsSize, events);
   } catch (const std::exception& e) {
     return Fail(CodeOf(e) == ERROR_EVT_INVALID_CHANNEL_PATH ? ERROR_READ_FAULT : CodeOf(e), e.what());
   }
   if (events.empty()) return Fail(ERROR_NO_MORE_ITEMS);
-  for (size_t i = 0; i < events.size(); ++i) AEvents[i] = Register(std::shared_ptr<TEvtObject>(std::move(events[i])));
+  {
+    // One hold of the table for the whole set.
+    TCriticalSectionGuard guard(FLock);
+    for (size_t i = 0; i < events.size(); ++i) {
+      AEvents[i] = events[i].get();
+      FHandles.emplace(AEvents[i], std::move(events[i]));
+    }
+  }
   *AReturned = static_cast<uint32_t>(events.size());
   Succeed();
   return true;

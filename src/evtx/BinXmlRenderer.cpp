@@ -108,8 +108,12 @@ const std::string& TBinXmlRenderer::Name(TByteCursor& ACursor) {
   return FNames.emplace(offset, std::string(FTmp.View())).first->second;
 }
 
-void TBinXmlRenderer::EmitText(TProgram& AProgram, std::string_view AText) {
+void TBinXmlRenderer::EmitText(TProgram& AProgram, std::string_view AText) const {
   if (AText.empty()) return;
+  // A name of many characters referred to many times would otherwise make a
+  // program far larger than the chunk it comes from.
+  if (AText.size() > MaxText - AProgram.Text.size())
+    Fail(FCompiling, "template text", "at most " + std::to_string(MaxText) + " bytes", "more");
   if (!AProgram.Ops.empty()) {
     TOp& last = AProgram.Ops.back();
     if (last.Kind == okText && last.A + last.B == AProgram.Text.size()) {
@@ -329,6 +333,7 @@ const TBinXmlRenderer::TProgram& TBinXmlRenderer::Template(uint32_t ADefinitionO
   if (size > FChunkSize - begin) Fail(ADefinitionOffset + 20, "template definition size", "at most " + std::to_string(FChunkSize - begin), std::to_string(size));
   auto program = std::make_unique<TProgram>();
   TByteCursor cursor(FChunk, begin, begin + size, FFileOffset);
+  FCompiling = ADefinitionOffset;
   Compile(*program, cursor, true);
   return *FTemplates.emplace(ADefinitionOffset, std::move(program)).first->second;
 }
@@ -351,6 +356,7 @@ void TBinXmlRenderer::RenderStream(size_t ABegin, size_t AEnd, int ADepth) {
       if (FScratch.size() <= static_cast<size_t>(ADepth)) FScratch.resize(static_cast<size_t>(ADepth) + 1);
       if (!FScratch[static_cast<size_t>(ADepth)]) FScratch[static_cast<size_t>(ADepth)] = std::make_unique<TProgram>();
       TProgram& program = *FScratch[static_cast<size_t>(ADepth)];
+      FCompiling = cursor.Pos();
       Compile(program, cursor, false);
       Execute(program, 0, program.Ops.size(), FValues.size(), 0, ADepth);
       return;
@@ -374,6 +380,10 @@ size_t TBinXmlRenderer::RenderInstance(size_t ABegin, size_t AEnd, int ADepth) {
   Execute(program, 0, program.Ops.size(), base, count, ADepth);
   FValues.resize(base);
   return cursor.Pos();
+}
+
+void TBinXmlRenderer::CheckTextLimit() const {
+  if (FOut->Size() > FOutLimit) Fail(0, "record rendering", "at most " + std::to_string(MaxText) + " bytes", "more");
 }
 
 bool TBinXmlRenderer::IsNull(size_t ABase, size_t ACount, uint16_t AIndex) const {
@@ -458,14 +468,16 @@ void TBinXmlRenderer::RenderValue(const TValue& AValue, bool AAttribute, int ADe
 
 void TBinXmlRenderer::Execute(const TProgram& AProgram, size_t AFrom, size_t ATo, size_t ABase, size_t ACount,
                               int ADepth) {
+  // Every operation of the range counts, whether it runs or is passed over.
+  if (ATo - AFrom >= FBudget) Fail(0, "record rendering", "at most " + std::to_string(MaxOps) + " operations", "more");
+  FBudget -= ATo - AFrom;
   const TOp* ops = AProgram.Ops.data();
   const char* text = AProgram.Text.data();
   for (size_t i = AFrom; i < ATo; ++i) {
     const TOp& op = ops[i];
-    if (--FBudget == 0 || FOut->Size() > FOutLimit)
-      Fail(0, "record rendering", "at most " + std::to_string(MaxOps) + " operations and " + std::to_string(MaxText) + " bytes", "more");
     switch (op.Kind) {
       case okText:
+        CheckTextLimit();
         FOut->Append(text + op.A, op.B);
         break;
       case okElementStart: {
@@ -509,6 +521,7 @@ void TBinXmlRenderer::Execute(const TProgram& AProgram, size_t AFrom, size_t ATo
       }
       case okSubstitution: {
         if (op.Index >= ACount) break;
+        CheckTextLimit();
         const bool attribute = (op.Flags & OpAttribute) != 0;
         if (ABase + op.Index == FArrayIndex) {
           if (FArrayItem.Size)

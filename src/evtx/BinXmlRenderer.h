@@ -25,7 +25,8 @@ namespace zor {
 // forgotten by ResetChunk, so nothing carries over to another chunk.
 //
 // Hostile input is bounded: nesting of instances and binary XML values (16),
-// element depth (256), operations executed and text produced per record. Any
+// element depth (256), operations executed and text produced per record, and
+// the text of one compiled program (16 MB, as a record's text). Any
 // fault throws EEvtxError; the caller skips that record.
 //
 // Borrows the chunk bytes given to ResetChunk; they must stay unchanged until
@@ -86,7 +87,9 @@ class TBinXmlRenderer {
   // Reads a template instance up to its values.
   TInstanceHeader ReadInstanceHeader(TByteCursor& ACursor);
   void SkipInstance(TByteCursor& ACursor);
-  static void EmitText(TProgram& AProgram, std::string_view AText);
+  // Appends AText to the program's text; throws EEvtxError when the text
+  // would pass the limit on one record's text.
+  void EmitText(TProgram& AProgram, std::string_view AText) const;
   static size_t Push(TProgram& AProgram, TOp AOp);
 
   // Rendering.
@@ -95,6 +98,7 @@ class TBinXmlRenderer {
   void Execute(const TProgram& AProgram, size_t AFrom, size_t ATo, size_t ABase, size_t ACount, int ADepth);
   void RenderValue(const TValue& AValue, bool AAttribute, int ADepth);
   bool IsNull(size_t ABase, size_t ACount, uint16_t AIndex) const;
+  void CheckTextLimit() const;
   [[noreturn]] void Fail(uint64_t AChunkOffset, const std::string& AWhat, const std::string& AExpected,
                          const std::string& AFound) const;
 
@@ -110,6 +114,7 @@ class TBinXmlRenderer {
   TOutBuffer* FOut = nullptr;
   size_t FOutLimit = 0;  // FOut may not grow beyond this size in one record
   uint64_t FBudget = 0;
+  size_t FCompiling = 0;  // chunk offset of the stream being compiled
   // The array item rendered in place of one value while its element repeats.
   size_t FArrayIndex = SIZE_MAX;
   TValue FArrayItem{};

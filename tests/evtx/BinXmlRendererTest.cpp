@@ -245,6 +245,34 @@ TEST_F(BinXmlRendererTest, TextLimitCountsTheRecordAlone) {
   EXPECT_EQ(RenderFirst(20u << 20), "<Event>a&lt;b</Event>");
 }
 
+// A template whose elements all refer to one long name would compile to a
+// text far larger than its chunk (here 24 MB out of 30 KB), even where none of
+// those elements is written: the record fails instead.
+TEST_F(BinXmlRendererTest, TemplateTextIsBounded) {
+  test::TChunkBuilder& b = FBuilder;
+  Record(
+      [&] {
+        b.Fragment();
+        b.Open(u"Event", false, true);
+        b.CloseStart();
+        // Each element below depends on value 0, which is NULL.
+        const size_t name = b.Pos() + 11;
+        b.Open(std::u16string(8000, u'\u4e00'), false, true, 0);
+        b.CloseEmpty();
+        for (int i = 0; i < 1000; ++i) {
+          b.U8(0x01);
+          b.U16(0);
+          b.U32(0);
+          b.U32(static_cast<uint32_t>(name));
+          b.CloseEmpty();
+        }
+        b.End();
+        b.EndOfStream();
+      },
+      {{evt::Null, {}}});
+  EXPECT_THROW(RenderFirst(), EEvtxError);
+}
+
 TEST_F(BinXmlRendererTest, SelfReferringTemplatesEndWithAnError) {
   // A template whose body instantiates itself, eight times over: without
   // bounds this would recurse forever or grow exponentially.

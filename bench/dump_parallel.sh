@@ -4,10 +4,11 @@
 # The file is made at run time out of a sample's chunks (evtx_grow).
 #
 # usage: [MIB=128] [THREADS="1 2"] [REPEAT=5] bench/dump_parallel.sh [BUILD_DIR] [SAMPLE]
-#   BUILD_DIR defaults to build/release; SAMPLE to omer_security.evtx of the
-#   shared sample set. Runs alternate between the thread counts, so that a
-#   change in the machine's load touches them alike; the best wall time of
-#   each counts (the machine may be shared: the load is printed at the end).
+#   BUILD_DIR defaults to build/release (configured and built when missing);
+#   SAMPLE to omer_security.evtx of the shared sample set. Runs alternate
+#   between the thread counts, so that a change in the machine's load touches
+#   them alike; the best wall time of each counts (the machine may be shared:
+#   the load is printed at the end).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
@@ -17,6 +18,10 @@ THREADS=${THREADS:-"1 2"}
 REPEAT=${REPEAT:-5}
 binary=$build/bin/zor-event-exporter
 grow=$build/tests/evtx_grow
+if [[ $build == build/release && ! -f $build/build.ninja ]]; then
+  # A clean checkout: configure and build what this needs alone.
+  ZOR_TARGETS="zor-event-exporter evtx_grow" bash scripts/build.sh release
+fi
 [[ -x $binary && -x $grow ]] || cmake --build "$build" --target zor-event-exporter evtx_grow
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT

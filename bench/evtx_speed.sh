@@ -11,7 +11,8 @@
 # which bounds every ratio on small files.
 #
 # usage: [GROW_MIB=N] [MIN_MIB=N] bench/evtx_speed.sh [BINARY] [FILE...]
-#   BINARY defaults to build/release/bin/zor-event-exporter; FILEs default to
+#   BINARY defaults to build/release/bin/zor-event-exporter (built when
+#   missing); FILEs default to
 #   four samples of the shared sample set, or with MIN_MIB=N to every sample
 #   of N MiB or more. Small files measure mostly process start-up;
 #   GROW_MIB=N first grows each file to N MiB of its own chunks with the
@@ -20,6 +21,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 binary=${1:-build/release/bin/zor-event-exporter}
 shift || true
+if [[ $binary == build/release/bin/zor-event-exporter && ! -x $binary ]]; then
+  # A clean checkout: configure and build what this needs alone.
+  ZOR_TARGETS="zor-event-exporter evtx_grow" bash scripts/build.sh release
+fi
 samples=${ZOR_SHARED_DIR:-../shared}/evtx-samples
 if (($#)); then files=("$@"); elif [[ -n ${MIN_MIB:-} ]]; then
   mapfile -t files < <(find "$samples" -name '*.evtx' -size +$((MIN_MIB * 1024 - 1))k | sort)

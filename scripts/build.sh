@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Configures and builds one flavour of the tree.
-#   scripts/build.sh [release|asan|tsan|fuzz] [extra cmake args...]
-# Build folders: build/<flavour>.
+#   [ZOR_TARGETS="t1 t2"] scripts/build.sh [release|asan|tsan|fuzz] [extra cmake args...]
+# Build folders: build/<flavour>. ZOR_TARGETS builds only those targets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 flavour=${1:-release}
@@ -23,4 +23,6 @@ case "$flavour" in
   *) echo "unknown flavour $flavour" >&2; exit 2 ;;
 esac
 cmake -S . -B "build/$flavour" "${args[@]}" "$@" >/dev/null
-cmake --build "build/$flavour" --parallel "$(nproc)"
+targets=()
+[[ -n ${ZOR_TARGETS:-} ]] && read -ra targets <<<"$ZOR_TARGETS" && targets=(--target "${targets[@]}")
+cmake --build "build/$flavour" --parallel "$(nproc)" "${targets[@]}"

@@ -22,7 +22,8 @@ void AddHeldPart(TJSONKeyTable<TOwner>& ATable, const char* AKey, TPart& (TOwner
           AKey, [AGetConst](const TOwner& AOwner) { return std::move(*(AOwner.*AGetConst)().ToJSONObject()); },
           [AGet, AKey](TOwner& AOwner, const TJSONValue& AValue) {
             (AOwner.*AGet)().FromJSONObject(Json::RequireObject(AValue, AKey));
-          })
+          },
+          [AGet](TOwner& AOwner) { (AOwner.*AGet)().Clear(); })
       .TextWith([AGetConst](const TOwner& AOwner, std::string& AOut) { (AOwner.*AGetConst)().AppendJSON(AOut); })
       .DataWhen([AGetConst](const TOwner& AOwner) { return (AOwner.*AGetConst)().HasData(); });
 }
@@ -269,6 +270,19 @@ TWinLogBeat::TWinLogBeat(const TWinLogBeat& ASource)
       FXml(ASource.FXml) {}
 
 bool TWinLogBeat::HasData() const { return Keys().HasData(*this); }
+
+void TWinLogBeat::Clear() {
+  Keys().SetDefaults(*this);  // the texts
+  FBeat->Clear();
+  FDocker->Clear();
+  FError->Clear();
+  FEventData->Clear();
+  FMeta->Clear();
+  FUser->Clear();
+  FUserData->Clear();
+  FKeywords.clear();
+  FEventID = FProcess_Id = FThread_Id = FVersion = 0;
+}
 
 std::unique_ptr<TJSONObject> TWinLogBeat::ToJSONObject() const { return Keys().ToJSONObject(*this); }
 

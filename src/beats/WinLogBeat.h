@@ -31,6 +31,8 @@ class TBeatPart {
     return text;
   }
   void SetAsJSONString(std::string_view AValue) { FromJSONObject(Json::ParseObject(AValue)); }
+  // Empties every text (and held part), keeping the text buffers.
+  void Clear() { TPart::Keys().SetDefaults(static_cast<TPart&>(*this)); }
 
  private:
   const TPart& Self() const { return static_cast<const TPart&>(*this); }
@@ -271,6 +273,10 @@ class TWinLogBeat : public TLogBeat {
   // True when a text is not blank, an integer is not 0, a keyword exists or
   // a part has data (the time stamp does not count).
   [[nodiscard]] bool HasData() const;
+  // Empties every text, integer, keyword and part, keeping the parts and the
+  // text buffers, so that one document can be filled event after event
+  // without allocating its fields again. The time stamp stays as it is.
+  void Clear();
 
   [[nodiscard]] std::unique_ptr<TJSONObject> ToJSONObject() const override;
   // The compact text of ToJSONObject, written field by field.

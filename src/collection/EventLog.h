@@ -64,6 +64,10 @@ class TEventLog {
   // A new beat document for this event (the fixed winlogbeat field mapping).
   // The routing fields are left to the caller.
   [[nodiscard]] std::unique_ptr<TWinLogBeat> GetWinLogBeat() const;
+  // Writes the fields of that document into ADocument, which must be empty
+  // (new, or emptied with TWinLogBeat::Clear); its routing fields are left
+  // as they are.
+  void FillWinLogBeat(TWinLogBeat& ADocument) const;
 
   const std::string& EventLogXML() const { return FEventLogXML; }
   const TEventLogSystem& System() const { return FSystem; }

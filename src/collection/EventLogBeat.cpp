@@ -67,36 +67,40 @@ TEventDataSetter FindEventDataSetter(std::string_view AName) {
 
 std::unique_ptr<TWinLogBeat> TEventLog::GetWinLogBeat() const {
   auto beat = std::make_unique<TWinLogBeat>();
+  FillWinLogBeat(*beat);
+  return beat;
+}
+
+void TEventLog::FillWinLogBeat(TWinLogBeat& ADocument) const {
   // The event's UTC time as the record holds it: "@timestamp" shows it with "Z".
-  beat->SetTimeStamp(FSystem.TimeCreated());
-  beat->SetComputerName(FSystem.Computer());
-  beat->SetEventID(FSystem.EventID().ID);
+  ADocument.SetTimeStamp(FSystem.TimeCreated());
+  ADocument.SetComputerName(FSystem.Computer());
+  ADocument.SetEventID(FSystem.EventID().ID);
 
   // A later item of the same name overwrites an earlier one; other names are dropped.
-  TEventData& eventData = beat->EventData();
+  TEventData& eventData = ADocument.EventData();
   for (int i = 0; i < FEventData.Count(); ++i) {
     const TData& item = FEventData.GetListItem(i);
     if (const TEventDataSetter set = FindEventDataSetter(item.ParamName)) (eventData.*set)(item.Value);
   }
 
   const std::vector<std::string>& keywords = FRenderingInfo.Keywords();
-  beat->Keywords().insert(beat->Keywords().end(), keywords.begin(), keywords.end());
+  ADocument.Keywords().insert(ADocument.Keywords().end(), keywords.begin(), keywords.end());
   // The level name comes from the level number, never from the rendered text.
-  beat->SetLevel(TEventLogSystem::LevelToString(FSystem.Level()));
-  beat->SetLogName(FSystem.Channel());
-  beat->SetLogType("wineventlog");
-  beat->SetLogMessage(FRenderingInfo.MyMessage());
-  beat->SetProcess_Id(FSystem.Execution().ProcessID);
-  beat->SetThread_Id(FSystem.Execution().ThreadID);
-  beat->SetProvider_Guid(FSystem.Provider().GUID);
-  beat->SetSource_Name(FSystem.Provider().Name);
-  beat->SetRecord_Number(std::to_string(FSystem.EventRecordID()));
+  ADocument.SetLevel(TEventLogSystem::LevelToString(FSystem.Level()));
+  ADocument.SetLogName(FSystem.Channel());
+  ADocument.SetLogType("wineventlog");
+  ADocument.SetLogMessage(FRenderingInfo.MyMessage());
+  ADocument.SetProcess_Id(FSystem.Execution().ProcessID);
+  ADocument.SetThread_Id(FSystem.Execution().ThreadID);
+  ADocument.SetProvider_Guid(FSystem.Provider().GUID);
+  ADocument.SetSource_Name(FSystem.Provider().Name);
+  ADocument.SetRecord_Number(std::to_string(FSystem.EventRecordID()));
 
-  TUser& user = beat->User();
+  TUser& user = ADocument.User();
   user.SetIdentifier(FSystem.UserID());
   user.SetName(FSystem.UserName());
   user.SetDomain(FSystem.UserDomain());
-  return beat;
 }
 
 }  // namespace zor

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "beats/RenderedBeat.h"
 #include "beats/WinLogBeat.h"
 #include "platform/Event.h"
 #include "support/Log.h"
@@ -112,14 +113,20 @@ TProcessingThread::TBatchOutput TProcessingThread::ProcessBatch(TProcessingBatch
         FEventLog.Reset(std::move(event));
       // Build every item of this event before any list takes one, so that an
       // event either reaches every receiver or none.
-      std::vector<std::unique_ptr<TWinLogBeat>> documents;
+      std::vector<std::unique_ptr<TRenderedBeat>> documents;
       documents.reserve(beatLists.size());
-      for (const auto& receiver : beatReceivers) {
-        std::unique_ptr<TWinLogBeat> document = FEventLog.GetWinLogBeat();
-        document->SetDestinationHost(receiver->Host());
-        document->SetDestinationPort(receiver->Port());
-        document->SetLogDate(document->TimeStamp());
-        documents.push_back(std::move(document));
+      if (!beatLists.empty()) {
+        FDocument.Clear();
+        FEventLog.FillWinLogBeat(FDocument);
+        // The same text for every receiver: written once, copied for the others.
+        for (const auto& receiver : beatReceivers) {
+          std::unique_ptr<TRenderedBeat> document =
+              documents.empty() ? TRenderedBeat::Render(FDocument, FDocumentText) : documents.front()->CopyText();
+          document->SetDestinationHost(receiver->Host());
+          document->SetDestinationPort(receiver->Port());
+          document->SetLogDate(FDocument.TimeStamp());
+          documents.push_back(std::move(document));
+        }
       }
       std::vector<std::unique_ptr<TBaseSysLogMessage>> messages;
       messages.reserve(syslogLists.size());

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "beats/LogBeat.h"
+#include "beats/WinLogBeat.h"
 #include "collection/BatchSequencer.h"
 #include "collection/EventLog.h"
 #include "collection/ProcessingBatch.h"
@@ -40,7 +41,9 @@ struct TProcessingCounters {
 // Ownership: the three queues are borrowed from the processor and must
 // outlive the thread. Batches taken from the inbound queue are freed after
 // use; messages and documents move to the outbound queues, one EnqueueBatch
-// per receiver (also an empty one), each list in event order.
+// per receiver (also an empty one), each list in event order. A document is
+// queued as its written text (TRenderedBeat): the text is written here, once
+// per event for all beat receivers, rather than by the sender.
 class TProcessingThread : public TCustomThread {
  public:
   TProcessingThread(int32_t AThreadIndex, TProcessingBatchQueue* AInboundQueue,
@@ -80,6 +83,9 @@ class TProcessingThread : public TCustomThread {
   TProcessingCounters* const FCounters;  // null: not counted
   // The record reused for every event this thread parses.
   TEventLog FEventLog;
+  // The document and the text buffer reused for every event.
+  TWinLogBeat FDocument;
+  std::string FDocumentText;
 };
 
 }  // namespace zor

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -197,9 +198,19 @@ class TSenderRegistry : public TCustomThread {
     const size_t total = items.size();
     // One list per destination, each in queue order.
     std::unordered_map<std::string, typename TQueue::TItemList> groups;
+    // Items mostly come in runs for one destination: the key and its list
+    // are looked up again only when the destination changes.
+    typename TQueue::TItemList* list = nullptr;
+    const std::string* lastHost = nullptr;
+    uint16_t lastPort = 0;
     for (auto& item : items) {
       if (!item) continue;
-      groups[DestinationKey(item->DestinationHost(), item->DestinationPort())].push_back(std::move(item));
+      if (list == nullptr || item->DestinationPort() != lastPort || item->DestinationHost() != *lastHost) {
+        list = &groups[DestinationKey(item->DestinationHost(), item->DestinationPort())];
+        lastPort = item->DestinationPort();
+      }
+      list->push_back(std::move(item));
+      lastHost = &list->back()->DestinationHost();
     }
     items.clear();
 

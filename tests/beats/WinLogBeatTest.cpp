@@ -6,6 +6,8 @@
 #include <iterator>
 #include <string>
 
+#include "beats/RenderedBeat.h"
+
 namespace zor {
 namespace {
 
@@ -140,6 +142,44 @@ TEST(WinLogBeatTest, CopyLeavesRoutingAndSettersOwnParts) {
   EXPECT_EQ(copy.Beat().AsJSONString(), R"({"hostname":"h","name":"n","timezone":"tz","version":"1"})");
   beat->SetBeat(nullptr);
   EXPECT_FALSE(beat->Beat().HasData());
+}
+
+// One document is filled event after event: Clear must leave nothing of the
+// last event, in any part, nested parts included.
+TEST(WinLogBeatTest, ClearedDocumentWritesAsAFreshOne) {
+  TWinLogBeat beat;
+  beat.SetAsJSONString(ReadFile(std::string(ZOR_TEST_DATA_DIR) + "/beats/security-4624.json"));
+  beat.SetAsJSONString(R"({"docker":{"container":{"id":"c1"}},"meta":{"cloud":{"region":"r"}},)"
+                       R"("error":{"code":"E"},"user_data":{"Pid":"1"},"xml":"<x/>","thread_id":3,"version":2})");
+  ASSERT_TRUE(beat.Docker().HasData() && beat.Meta().HasData() && beat.Error().HasData());
+  beat.Clear();
+  const auto fresh = Fresh();
+  beat.SetTimeStamp(fresh->TimeStamp());
+  EXPECT_FALSE(beat.HasData());
+  EXPECT_EQ(beat.AsJSONString(), fresh->AsJSONString());
+}
+
+// The text kept by a rendered document is the text of the document it was
+// made from, and it stays a full TLogBeat: parsed, changed, copied.
+TEST(WinLogBeatTest, RenderedDocumentKeepsTheTextAndIdentity) {
+  const std::string text = ReadFile(std::string(ZOR_TEST_DATA_DIR) + "/beats/security-4624.json");
+  TWinLogBeat beat;
+  beat.SetAsJSONString(text);
+  std::string scratch = "left over from the last document";
+  const auto rendered = TRenderedBeat::Render(beat, scratch);
+  EXPECT_EQ(rendered->AsJSONString(), text);
+  EXPECT_EQ(rendered->IdentityText(), "WS-0042.corp.example.com\nSecurity\n1185712\n");
+  EXPECT_EQ(Json::Compact(*rendered->ToJSONObject()), text);
+
+  const auto copy = rendered->CopyText();
+  rendered->SetAsJSONString(R"({"computer_name":"other","zzz":1})");
+  EXPECT_EQ(copy->AsJSONString(), text);
+  const TJSONValue changed = *rendered->ToJSONObject();
+  EXPECT_EQ(changed["computer_name"], "other");
+  EXPECT_EQ(changed.begin().key(), "@timestamp");
+  EXPECT_EQ((--changed.end()).key(), "zzz");
+  EXPECT_EQ(rendered->IdentityText(), copy->IdentityText());
+  EXPECT_THROW(rendered->SetAsJSONString("[1]"), EJSONTypeError);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "beats/WinLogBeat.h"
+#include "beats/LogBeat.h"
 #include "collection/EventLogMessageProcessor.h"
 #include "collection/EventLogSubscriber.h"
 #include "evtx/XmlChannel.h"
@@ -77,10 +77,48 @@ TEST(EventLogMessageProcessorTest, OneBadEventAmongTenIsSkippedOnEveryPath) {
   }
   const auto documents = processor.OutboundBeatQueue().DequeueAll();
   ASSERT_EQ(documents.size(), 9u);
-  const auto* document = dynamic_cast<TWinLogBeat*>(documents[0].get());
-  ASSERT_NE(document, nullptr);
-  EXPECT_EQ(document->DestinationHost(), "es.example");
-  EXPECT_EQ(document->LogDate(), document->TimeStamp());
+  for (const auto& document : documents) {
+    EXPECT_EQ(document->DestinationHost(), "es.example");
+    EXPECT_EQ(document->AsJSONString(), test::ReadEventFixture("security_4624.beat.json"));
+  }
+}
+
+// The processing thread fills one document event after event and queues its
+// text: nothing of an event may stay in the document of the next, and every
+// beat receiver gets the same text with its own routing.
+TEST(EventLogMessageProcessorTest, SuccessiveEventsGiveTheirOwnDocumentsToEveryBeatReceiver) {
+  const std::vector<std::string> names = {"security_4624", "scm_7036_rendered", "sysmon_1"};
+  TEventLogMessageProcessor processor(0);
+  TProcessingThread thread(0, &processor.SignalledMessageQueue(), &processor.OutboundSyslogQueue(),
+                           &processor.OutboundBeatQueue());
+  TCollectionInterface reader;
+  for (const uint16_t port : {9200, 9201}) {
+    auto receiver = std::make_unique<TBeatReceiver>();
+    receiver->SetHost("es.example");
+    receiver->SetPort(port);
+    reader.BeatReceivers().Add(std::move(receiver));
+  }
+  auto batch = std::make_unique<TProcessingBatch>(reader);
+  for (int round = 0; round < 2; ++round)
+    for (const auto& name : names) batch->EventList().push_back(test::ReadEventFixture(name + ".xml"));
+  processor.SignalledMessageQueue().Enqueue(std::move(batch));
+  thread.ProcessQueuedBatches();
+
+  const auto documents = processor.OutboundBeatQueue().DequeueAll();
+  ASSERT_EQ(documents.size(), 12u);
+  for (size_t i = 0; i < documents.size(); ++i) {
+    const size_t receiver = i / 6, event = i % 6;
+    const TLogBeat& document = *documents[i];
+    SCOPED_TRACE(testing::Message() << "receiver " << receiver << ", event " << event);
+    const std::string golden = test::ReadEventFixture(names[event % 3] + ".beat.json");
+    EXPECT_EQ(document.AsJSONString(), golden);
+    EXPECT_EQ(document.DestinationPort(), 9200 + receiver);
+    const TJSONValue json = Json::ParseObject(golden);
+    EXPECT_EQ(TUtilities::DateTimeToISOTimestampString(document.LogDate()), json["@timestamp"].get<std::string>());
+    EXPECT_EQ(document.IdentityText(), json["computer_name"].get<std::string>() + "\n" +
+                                           json["log_name"].get<std::string>() + "\n" +
+                                           json["record_number"].get<std::string>() + "\n");
+  }
 }
 
 TEST(EventLogMessageProcessorTest, WithoutThreadsBatchesWaitInTheInboundQueue) {

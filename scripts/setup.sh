@@ -8,10 +8,10 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev ccache
   # libraries linked into the product
   libssl-dev libpcre2-dev libpugixml-dev nlohmann-json3-dev
-  libcpp-httplib-dev libcli11-dev libcurl4-openssl-dev
+  libcpp-httplib-dev libcli11-dev libcurl4-openssl-dev librelp-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
-  rsyslog rsyslog-openssl rsyslog-elasticsearch openssl libevtx-utils python3-evtx
+  rsyslog rsyslog-openssl rsyslog-elasticsearch rsyslog-relp openssl libevtx-utils python3-evtx
   curl iproute2 hyperfine time procps
   # the web console in a real browser
   chromium chromium-driver python3-selenium

@@ -27,6 +27,8 @@ const char* TransportLine(TSysLogTransport ATransport) {
       return "  Transport = TLSv1.1";
     case TSysLogTransport::sltTLSv1_2:
       return "  Transport = TLSv1.2";
+    case TSysLogTransport::sltRELP:
+      return "  Transport = RELP";
   }
   return "  Transport = UDP";
 }
@@ -152,7 +154,8 @@ void TEventLogManager::InitSyslogSenders() {
       LogInfo("  Desination Host %s", receiver->Host().c_str());
       LogInfo("  Desination Port %d", receiver->Port());
       LogInfo("%s", TransportLine(receiver->Transport()));
-      if (!udp) {
+      // RELP frames each message itself: no delimiter.
+      if (!udp && receiver->Transport() != TSysLogTransport::sltRELP) {
         if (const char* line = DelimiterLine(receiver->TCPDelimiter())) LogInfo("%s", line);
       }
       FSysLogSenders->AddSender(std::move(sender));

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <utility>
 
 #include "support/Log.h"
@@ -25,8 +26,17 @@ const char* TransportName(TSysLogTransport ATransport) {
     case TSysLogTransport::sltTLSv1: return "TLS 1.0";
     case TSysLogTransport::sltTLSv1_1: return "TLS 1.1";
     case TSysLogTransport::sltTLSv1_2: return "TLS 1.2";
+    case TSysLogTransport::sltRELP: return "RELP";
   }
   return "UDP";
+}
+
+// Milliseconds as whole seconds, rounded up (at least 1).
+uint32_t WholeSeconds(uint32_t AMilliseconds) { return std::max<uint32_t>(1, (AMilliseconds + 999) / 1000); }
+
+TRelpLimits RelpLimits(const TSysLogSenderTuning& ATuning) {
+  return TRelpLimits{WholeSeconds(ATuning.SocketTimeouts.ConnectMilliseconds),
+                     WholeSeconds(ATuning.SocketTimeouts.SendMilliseconds), ATuning.RelpWindow};
 }
 
 }  // namespace
@@ -54,12 +64,14 @@ TSysLogSender::TSysLogSender(std::string AHost, uint16_t APort, TSysLogTransport
       FDelimiter(ADelimiter),
       FSenderOptions(ASenderOptions),
       FSocketTimeouts(ATuning.SocketTimeouts),
+      FRelpLimits(RelpLimits(ATuning)),
       FSocketFactory(std::move(ATuning.SocketFactory)),
       FFramer(TSyslogFramer::TOptions{ATransport, ADelimiter, ASenderOptions.NoDelimOnLast,
                                       ASenderOptions.Persistent, ASenderOptions.ForwardHeader,
                                       ASenderOptions.ForwardIPList}),
       FName(std::move(ASenderName)) {
-  if (FSenderOptions.Persistent && FTransport != TSysLogTransport::sltUDP) {
+  // A RELP session is always kept, and opened by the first flush.
+  if (FSenderOptions.Persistent && FTransport != TSysLogTransport::sltUDP && FTransport != TSysLogTransport::sltRELP) {
     LogInfo("Creating Persistent Client Connection to %s:%d", FHost.c_str(), FPort);
     // A receiver that is down now must not stop the pipeline from starting:
     // the first flush connects again.
@@ -123,10 +135,35 @@ void TSysLogSender::DropSocket() {
   FBlockingSocket.reset();
 }
 
+size_t TSysLogSender::QueuedCount() const { return TSenderWorker::QueuedCount() + FHeldCount.load(); }
+
+bool TSysLogSender::Execute() {
+  const bool result = TSenderWorker::Execute();
+  if (!FRelp) return result;
+  // The close handshake reads the answers still due; messages whose
+  // acknowledgement is still not seen stay unsent.
+  TAttempt attempt;
+  std::vector<std::string> saved;
+  std::vector<std::string>* const savedTexts = FSenderOptions.FileName.empty() ? nullptr : &saved;
+  FRelp->Close();
+  SettleAcknowledged(attempt, savedTexts);
+  std::deque<TMessage> held;
+  ReturnHeld(held);
+  const std::string failure =
+      held.empty() ? std::string() : "the sender stopped before their acknowledgement was seen";
+  Settle(attempt, std::move(held), failure);
+  if (!saved.empty()) AppendToFile(saved);
+  return result;
+}
+
 void TSysLogSender::Flush() {
   // While backing off, messages wait in the queue for the next attempt.
   if (BackingOff()) return;
   std::deque<TMessage> batch = TakeQueuedItems();
+  if (FTransport == TSysLogTransport::sltRELP) {
+    FlushRelp(std::move(batch));
+    return;
+  }
   TAttempt attempt;
   if (batch.empty()) {
     Settle(attempt, {}, {});
@@ -176,6 +213,92 @@ void TSysLogSender::Flush() {
   if (!FSenderOptions.Persistent) LogDebug("Disconnected from SysLog Receiver");
 }
 
+void TSysLogSender::FlushRelp(std::deque<TMessage>&& ABatch) {
+  TAttempt attempt;
+  const bool saving = !FSenderOptions.FileName.empty();
+  std::vector<std::string> saved;
+  const int total = static_cast<int>(ABatch.size());
+  const uint64_t sentBefore = FSent.load();
+  const auto started = std::chrono::steady_clock::now();
+
+  std::string failure;
+  if (!ABatch.empty()) try {
+    if (!FRelp) {
+      LogDebug("Connecting to SysLog Receiver using RELP");
+      FRelp = std::make_unique<TRelpClient>(FHost, FPort, FRelpLimits);
+      failure = FRelp->Open();
+    }
+    if (failure.empty()) failure = SendRelp(ABatch, attempt, saving ? &saved : nullptr);
+    // Nothing more to send: the close handshake reads the answers still due,
+    // so the last messages do not wait for later ones. Only when the library
+    // reports its count: otherwise closing would tell nothing.
+    if (failure.empty() && !FHeld.empty() && TSenderWorker::QueuedCount() == 0 &&
+        FRelp->Unacknowledged().has_value()) {
+      FRelp->Close();
+      SettleAcknowledged(attempt, saving ? &saved : nullptr);
+      if (!FHeld.empty()) failure = "no acknowledgement of " + std::to_string(FHeld.size()) + " messages at close";
+      FRelp.reset();
+    }
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  // A broken session is not used again: what it held is sent again, first.
+  if (!failure.empty()) {
+    LogError("Error sending message to host %s: %s", FHost.c_str(), failure.c_str());
+    ReturnHeld(ABatch);
+  }
+  if (!FRelp) LogDebug("Disconnected from SysLog Receiver");
+  Settle(attempt, std::move(ABatch), failure);
+
+  if (total > 0) {
+    const double elapsed =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+    LogCountLine(static_cast<int>(FSent.load() - sentBefore), total, elapsed);
+  }
+  if (saving && !saved.empty()) AppendToFile(saved);
+}
+
+std::string TSysLogSender::SendRelp(std::deque<TMessage>& ABatch, TAttempt& AAttempt,
+                                    std::vector<std::string>* ASaved) {
+  std::string encoded;
+  std::string bytes;
+  std::string_view text;
+  while (HeadWireText(ABatch, AAttempt, encoded, text)) {
+    const TBaseSysLogMessage& message = *ABatch.front();
+    bytes.clear();
+    FFramer.AppendFrame(bytes, text, message.Framing(), true);
+    std::string failure = FRelp->Send(bytes);
+    if (!failure.empty()) return failure;
+    FHeld.push_back(THeldMessage{std::move(ABatch.front()), ASaved ? std::string(text) : std::string()});
+    ABatch.pop_front();
+    SettleAcknowledged(AAttempt, ASaved);
+  }
+  return {};
+}
+
+void TSysLogSender::SettleAcknowledged(TAttempt& AAttempt, std::vector<std::string>* ASaved) {
+  // The library let the last one go, so at most a window of them were
+  // unacknowledged; it may have said how many exactly. The receiver answers
+  // in order: the older ones are taken.
+  size_t keep = std::min(FHeld.size(), static_cast<size_t>(FRelp->Window()));
+  if (const std::optional<int> unacknowledged = FRelp->Unacknowledged())
+    keep = std::min(keep, static_cast<size_t>(std::max(*unacknowledged, 0)));
+  while (FHeld.size() > keep) {
+    AAttempt.Sent.push_back(std::move(FHeld.front().Message));
+    if (ASaved) ASaved->push_back(std::move(FHeld.front().Text));
+    FHeld.pop_front();
+  }
+  FHeldCount = FHeld.size();
+  SettleDecided(AAttempt);
+}
+
+void TSysLogSender::ReturnHeld(std::deque<TMessage>& ABatch) {
+  for (auto held = FHeld.rbegin(); held != FHeld.rend(); ++held) ABatch.push_front(std::move(held->Message));
+  FHeld.clear();
+  FHeldCount = 0;
+  FRelp.reset();
+}
+
 bool TSysLogSender::WireText(const TBaseSysLogMessage& AMessage, std::string& AHolder, std::string_view& AText) {
   try {
     if (AMessage.SendMessageOnly()) {
@@ -190,6 +313,16 @@ bool TSysLogSender::WireText(const TBaseSysLogMessage& AMessage, std::string& AH
     LogError("Error sending message to host %s: %s", FHost.c_str(), e.what());
     return false;
   }
+}
+
+bool TSysLogSender::HeadWireText(std::deque<TMessage>& ABatch, TAttempt& AAttempt, std::string& AHolder,
+                                 std::string_view& AText) {
+  while (!ABatch.empty()) {
+    if (WireText(*ABatch.front(), AHolder, AText)) return true;
+    AAttempt.Dropped.push_back(std::move(ABatch.front()));
+    ABatch.pop_front();
+  }
+  return false;
 }
 
 std::string TSysLogSender::SendDatagrams(std::deque<TMessage>& ABatch, TAttempt& AAttempt,
@@ -222,14 +355,9 @@ std::string TSysLogSender::SendStream(std::deque<TMessage>& ABatch, TAttempt& AA
                                       std::vector<std::string>* ASaved) {
   std::string error;
   std::string encoded;
-  while (!ABatch.empty()) {
-    TBaseSysLogMessage& message = *ABatch.front();
-    std::string_view text;
-    if (!WireText(message, encoded, text)) {
-      AAttempt.Dropped.push_back(std::move(ABatch.front()));
-      ABatch.pop_front();
-      continue;
-    }
+  std::string_view text;
+  while (HeadWireText(ABatch, AAttempt, encoded, text)) {
+    const TBaseSysLogMessage& message = *ABatch.front();
     // A message that would overfill the write goes in the next one. It stays
     // at the head until framed, so a failure puts the write's messages back
     // in front of it.

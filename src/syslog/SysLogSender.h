@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -13,6 +14,7 @@
 #include "delivery/SenderWorker.h"
 #include "syslog/BaseSysLogMessage.h"
 #include "syslog/BlockingSocket.h"
+#include "syslog/RelpClient.h"
 #include "syslog/SyslogFramer.h"
 #include "syslog/SyslogGlobal.h"
 
@@ -47,7 +49,10 @@ struct TSysLogSenderTuning {
   uint32_t RetryMaxMilliseconds = 60000;
   // The most messages a sender keeps; beyond it the oldest are dropped.
   size_t MaxQueuedMessages = 100000;
+  // Over TCP, TLS and RELP (RELP rounds them up to whole seconds).
   TSocketTimeouts SocketTimeouts;
+  // Over RELP: messages sent and not yet acknowledged at most (at least 2).
+  int RelpWindow = 128;
   // Makes the sender's socket (null: the socket of the transport, with
   // SocketTimeouts). Lets a test put a scripted socket in the sender's place.
   std::function<std::unique_ptr<TBlockingSocket>()> SocketFactory;
@@ -94,6 +99,18 @@ std::filesystem::path SysLogCopyFileName(const std::filesystem::path& ASvcConfig
 // line that counts them. A datagram too large for UDP, and a message whose
 // wire text cannot be produced, is logged and dropped. Counts() has the totals.
 //
+// Over RELP (TRelpClient) each message is one command of a session, and it
+// counts as sent only once the receiver acknowledged it. Sent messages are
+// held (QueuedCount includes them) until their acknowledgement is seen: by
+// the window rule, by the library's count of unacknowledged commands, and,
+// when a flush leaves nothing queued, by the close handshake that ends the
+// session (the next flush opens a new one). When the session breaks, the held
+// messages go back to the head of the queue with the unsent ones and a new
+// session sends them again, in order: the receiver may get up to RelpWindow
+// messages twice, and loses none. Held messages whose acknowledgement was not
+// seen when the thread ends go back to the queue too (an owner that takes the
+// queue back sends them again).
+//
 // The copy file is written in UTF-8 (no byte-order mark), each text followed
 // by CR LF.
 //
@@ -126,9 +143,12 @@ class TSysLogSender : public TSenderWorker<TBaseSysLogMessage> {
   TSysLogTransport DestinationTransport() const { return FTransport; }
   TSyslogDelimiter Delimiter() const { return FDelimiter; }
 
-  // TakeQueued, Counts and QueuedCount: see TSenderWorker.
+  // TakeQueued and Counts: see TSenderWorker. QueuedCount also counts the
+  // messages held for their acknowledgement over RELP.
+  size_t QueuedCount() const override;
 
  protected:
+  bool Execute() override;
   void Flush() override;
 
  private:
@@ -141,6 +161,10 @@ class TSysLogSender : public TSenderWorker<TBaseSysLogMessage> {
   // The wire text of AMessage, viewed in its content or in AHolder. False when
   // it has none: logged (the caller drops it).
   bool WireText(const TBaseSysLogMessage& AMessage, std::string& AHolder, std::string_view& AText);
+  // Moves the messages at the head of ABatch that have no wire text to
+  // AAttempt's dropped ones. False when ABatch is left empty; otherwise AText
+  // is the wire text of its head (viewed as in WireText).
+  bool HeadWireText(std::deque<TMessage>& ABatch, TAttempt& AAttempt, std::string& AHolder, std::string_view& AText);
   // Sends ABatch from its head, one datagram per message; each message is
   // settled (sent or dropped) through AAttempt as soon as that is known, so
   // Counts() follows the socket. On a failure that a retry can mend,
@@ -159,6 +183,17 @@ class TSysLogSender : public TSenderWorker<TBaseSysLogMessage> {
   // Puts FWrite's messages from index AFirst on back at the head of ABatch,
   // in order, and empties FWrite.
   void ReturnToBatch(std::deque<TMessage>& ABatch, size_t AFirst);
+  // Over RELP: FlushRelp is the whole flush; SendRelp sends ABatch from its
+  // head (held messages that are pushed out count as sent) and returns "" or
+  // the failure, leaving the unsent messages in ABatch.
+  void FlushRelp(std::deque<TMessage>&& ABatch);
+  std::string SendRelp(std::deque<TMessage>& ABatch, TAttempt& AAttempt, std::vector<std::string>* ASaved);
+  // Settles the held messages the receiver is known to have taken (oldest
+  // first) as sent through AAttempt.
+  void SettleAcknowledged(TAttempt& AAttempt, std::vector<std::string>* ASaved);
+  // Puts the held messages back at the head of ABatch, in order, and closes
+  // the session.
+  void ReturnHeld(std::deque<TMessage>& ABatch);
   void AppendToFile(const std::vector<std::string>& ATexts);
   void LogCountLine(int ASent, int ATotal, double AMilliseconds);
 
@@ -169,6 +204,7 @@ class TSysLogSender : public TSenderWorker<TBaseSysLogMessage> {
   const TSyslogDelimiter FDelimiter;
   const TSyslogSenderOptions FSenderOptions;
   const TSocketTimeouts FSocketTimeouts;
+  const TRelpLimits FRelpLimits;
   const std::function<std::unique_ptr<TBlockingSocket>()> FSocketFactory;
   const TSyslogFramer FFramer;
   std::string FName;
@@ -184,6 +220,16 @@ class TSysLogSender : public TSenderWorker<TBaseSysLogMessage> {
     std::vector<std::string> Texts;
   };
   TStreamWrite FWrite;
+  // Over RELP: the session, and the messages it sent whose acknowledgement
+  // was not seen yet, oldest first (Text kept when the copy file is on).
+  struct THeldMessage {
+    TMessage Message;
+    std::string Text;
+  };
+  std::unique_ptr<TRelpClient> FRelp;
+  std::deque<THeldMessage> FHeld;
+  // FHeld's size, for QueuedCount on other threads.
+  std::atomic<size_t> FHeldCount{0};
 };
 
 }  // namespace zor

@@ -60,7 +60,8 @@ std::string TSyslogFramer::Frame(std::string_view AText, std::string_view AFrami
 void TSyslogFramer::AppendFrame(std::string& AOut, std::string_view AText, std::string_view AFraming,
                                 bool ALast) const {
   AOut += FForwardPrefix;
-  if (FOptions.Transport == TSysLogTransport::sltUDP) {
+  // A datagram, and a RELP command, frame the message themselves.
+  if (FOptions.Transport == TSysLogTransport::sltUDP || FOptions.Transport == TSysLogTransport::sltRELP) {
     AppendSingleByte(AOut, AText);
     return;
   }

@@ -9,7 +9,8 @@ namespace zor {
 
 // Turns the wire text of one syslog message into the bytes a sender writes:
 // stream framing (octet counting or a delimiter, with the per-message framing
-// override), the optional forward header, and the one-byte wire encoding.
+// override; none over UDP and RELP), the optional forward header, and the
+// one-byte wire encoding.
 // Immutable after construction; any thread may use it.
 class TSyslogFramer {
  public:

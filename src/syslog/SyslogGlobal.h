@@ -70,6 +70,8 @@ enum class TSysLogTransport : uint8_t {
   sltTLSv1 = 2,
   sltTLSv1_1 = 3,
   sltTLSv1_2 = 4,
+  // RELP over TCP: a message counts as sent once the receiver acknowledged it.
+  sltRELP = 5,
 };
 
 // What ends each message on a TCP or TLS stream (sdlNone: octet counting).

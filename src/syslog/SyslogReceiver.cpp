@@ -9,12 +9,13 @@ namespace {
 
 using TReceiver = TSyslogReceiver;
 
-const std::array<std::pair<TSysLogTransport, const char*>, 5> TransportWords = {{
+const std::array<std::pair<TSysLogTransport, const char*>, 6> TransportWords = {{
     {TSysLogTransport::sltUDP, "UDP"},
     {TSysLogTransport::sltTCP, "TCP"},
     {TSysLogTransport::sltTLSv1, "TLS1.0"},
     {TSysLogTransport::sltTLSv1_1, "TLS1.1"},
     {TSysLogTransport::sltTLSv1_2, "TLS1.2"},
+    {TSysLogTransport::sltRELP, "RELP"},
 }};
 
 // The delimiters are stored as backslash sequences (a backslash and letters),

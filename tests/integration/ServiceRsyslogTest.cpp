@@ -221,7 +221,8 @@ INSTANTIATE_TEST_SUITE_P(Transports, ServiceRsyslogTransportTest,
                          testing::Values(TTransportCase{"UdpBsd", TInput::Udp, "UDP", "", 0},
                                          TTransportCase{"TcpLineFeedBsd", TInput::Tcp, "TCP", "\\LF", 0},
                                          TTransportCase{"TcpOctetCountingIetf", TInput::Tcp, "TCP", "", 1},
-                                         TTransportCase{"Tls12Ietf", TInput::Tls, "TLS1.2", "\\LF", 1}),
+                                         TTransportCase{"Tls12Ietf", TInput::Tls, "TLS1.2", "\\LF", 1},
+                                         TTransportCase{"RelpBsd", TInput::Relp, "RELP", "", 0}),
                          [](const testing::TestParamInfo<TTransportCase>& AInfo) { return AInfo.param.Name; });
 
 // A second start forwards only what was written since the first stopped.

@@ -98,7 +98,7 @@ TRsyslogRunner::~TRsyslogRunner() { Stop(); }
 uint16_t TRsyslogRunner::Port(TInput AInput) const { return FPorts[static_cast<int>(AInput)]; }
 
 std::filesystem::path TRsyslogRunner::OutputFile(TInput AInput) const {
-  static const char* const names[] = {"udp.log", "tcp.log", "tls.log"};
+  static const char* const names[] = {"udp.log", "tcp.log", "tls.log", "relp.log"};
   return FFolder / names[static_cast<int>(AInput)];
 }
 
@@ -108,6 +108,8 @@ bool TRsyslogRunner::Start(bool ANewPorts) {
     FPorts[1] = FreePort(SOCK_STREAM);
     do FPorts[2] = FreePort(SOCK_STREAM);
     while (FPorts[2] == FPorts[1]);
+    do FPorts[3] = FreePort(SOCK_STREAM);
+    while (FPorts[3] == FPorts[1] || FPorts[3] == FPorts[2]);
   }
 
   const auto config = FFolder / "rsyslog.conf";
@@ -121,15 +123,18 @@ bool TRsyslogRunner::Start(bool ANewPorts) {
         << "       maxMessageSize=\"64k\")\n"
         << "module(load=\"imudp\")\n"
         << "module(load=\"imtcp\" maxSessions=\"200\")\n"
+        << "module(load=\"imrelp\")\n"
         << "template(name=\"RawLine\" type=\"string\" string=\"%rawmsg%\\n\")\n"
         << "input(type=\"imudp\" address=\"127.0.0.1\" port=\"" << FPorts[0] << "\" ruleset=\"udp\"\n"
         << "      rcvbufSize=\"16m\")\n"
         << "input(type=\"imtcp\" address=\"127.0.0.1\" port=\"" << FPorts[1] << "\" ruleset=\"tcp\")\n"
         << "input(type=\"imtcp\" address=\"127.0.0.1\" port=\"" << FPorts[2] << "\" ruleset=\"tls\"\n"
-        << "      streamDriver.name=\"ossl\" streamDriver.mode=\"1\" streamDriver.authMode=\"anon\")\n";
-    for (TInput input : {TInput::Udp, TInput::Tcp, TInput::Tls}) {
-      static const char* const rulesets[] = {"udp", "tcp", "tls"};
-      out << "ruleset(name=\"" << rulesets[static_cast<int>(input)] << "\") {\n"
+        << "      streamDriver.name=\"ossl\" streamDriver.mode=\"1\" streamDriver.authMode=\"anon\")\n"
+        << "input(type=\"imrelp\" address=\"127.0.0.1\" port=\"" << FPorts[3] << "\" ruleset=\"relp\")\n";
+    for (TInput input : {TInput::Udp, TInput::Tcp, TInput::Tls, TInput::Relp}) {
+      static const char* const rulesets[] = {"udp", "tcp", "tls", "relp"};
+      out << "ruleset(name=\"" << rulesets[static_cast<int>(input)] << "\""
+          << (input == TInput::Relp ? " queue.type=\"Direct\"" : "") << ") {\n"
           << "  action(type=\"omfile\" file=\"" << OutputFile(input).string() << "\" template=\"RawLine\")\n"
           << "}\n";
     }
@@ -158,7 +163,8 @@ bool TRsyslogRunner::Start(bool ANewPorts) {
           exited = true;
           return true;
         }
-        return IsBound("udp", FPorts[0]) && IsBound("tcp", FPorts[1]) && IsBound("tcp", FPorts[2]);
+        return IsBound("udp", FPorts[0]) && IsBound("tcp", FPorts[1]) && IsBound("tcp", FPorts[2]) &&
+               IsBound("tcp", FPorts[3]);
       },
       std::chrono::seconds(20));
   if (ready && !exited) return true;
@@ -176,6 +182,14 @@ void TRsyslogRunner::Stop() {
     kill(FPid, SIGKILL);
     waitpid(FPid, &status, 0);
   }
+  FPid = -1;
+}
+
+void TRsyslogRunner::Kill() {
+  if (FPid <= 0) return;
+  kill(FPid, SIGKILL);
+  int status;
+  waitpid(FPid, &status, 0);
   FPid = -1;
 }
 

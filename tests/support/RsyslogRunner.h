@@ -15,16 +15,18 @@ class TTestCertificate;
 
 // A real rsyslogd as a syslog receiver: started in the foreground with a
 // configuration written into AFolder, listening on 127.0.0.1 with a UDP input,
-// a plain TCP input (LF and octet-counted framing) and a TLS input (the ossl
-// network stream driver with the test certificate). Each input writes the raw
-// message of everything it receives, one per line, to a file of its own.
+// a plain TCP input (LF and octet-counted framing), a TLS input (the ossl
+// network stream driver with the test certificate) and a RELP input. Each
+// input writes the raw message of everything it receives, one per line, to a
+// file of its own. The RELP input's rule set has no queue of its own, so a
+// message is in its file before rsyslogd acknowledges it.
 // Its work folder and pid file stay inside AFolder.
 //
 // Ports are chosen by binding port 0 and releasing it; when rsyslogd cannot
 // bind one (taken in between), it is started again with new ports.
 class TRsyslogRunner {
  public:
-  enum class TInput { Udp, Tcp, Tls };
+  enum class TInput { Udp, Tcp, Tls, Relp };
 
   // Whether an rsyslogd program can be found.
   static bool Available();
@@ -43,6 +45,8 @@ class TRsyslogRunner {
                                                       std::chrono::milliseconds ATimeout = std::chrono::seconds(30));
   // Stops rsyslogd with SIGTERM and waits for it (SIGKILL after a while).
   void Stop();
+  // Ends rsyslogd at once with SIGKILL (a receiver that crashes).
+  void Kill();
   // Starts a stopped rsyslogd again on the same ports (a receiver that comes
   // back); what it records is appended to what it recorded before. Throws
   // std::runtime_error when it does not come up.
@@ -54,7 +58,7 @@ class TRsyslogRunner {
 
   const std::filesystem::path FFolder;
   const TTestCertificate& FCertificate;
-  uint16_t FPorts[3] = {0, 0, 0};
+  uint16_t FPorts[4] = {0, 0, 0, 0};
   pid_t FPid = -1;
 };
 

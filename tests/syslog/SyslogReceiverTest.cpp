@@ -34,6 +34,8 @@ const TReadCase ReadCases[] = {
      Written("1,\"saveToFile\":false,\"transport\":\"UDP\"," + Rest)},
     {"TransportTls12", R"({"host":"h","port":1,"transport":"TLS1.2","saveToFile":"True"})",
      Written("1,\"saveToFile\":true,\"transport\":\"TLS1.2\"," + Rest)},
+    {"TransportRelp", R"({"host":"h","port":1,"transport":"RELP"})",
+     Written("1,\"saveToFile\":false,\"transport\":\"RELP\"," + Rest)},
     {"SaveToFileNumberIsFalse", R"({"host":"h","port":1,"transport":"TCP","saveToFile":1})",
      Written("1,\"saveToFile\":false,\"transport\":\"TCP\"," + Rest)},
 };

@@ -52,9 +52,15 @@ const char* DelimiterLine(TSyslogDelimiter ADelimiter) {
 
 // The transport label of a syslog destination in the figures.
 const char* TransportLabel(TSysLogTransport ATransport) {
-  return ATransport == TSysLogTransport::sltUDP   ? "UDP"
-         : ATransport == TSysLogTransport::sltTCP ? "TCP"
-                                                  : "TLS";
+  switch (ATransport) {
+    case TSysLogTransport::sltUDP: return "UDP";
+    case TSysLogTransport::sltTCP: return "TCP";
+    case TSysLogTransport::sltTLSv1:
+    case TSysLogTransport::sltTLSv1_1:
+    case TSysLogTransport::sltTLSv1_2: return "TLS";
+    case TSysLogTransport::sltRELP: return "RELP";
+  }
+  return "UDP";
 }
 
 // Items waiting in each sender of ARegistry, written into the snapshot's

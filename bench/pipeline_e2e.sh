@@ -11,13 +11,16 @@
 # with one syslog receiver: the sink on 127.0.0.1.
 #
 # Runs: one warm-up run (2 processing threads) whose lines the sink captures
-# as rsyslog's input file, then one measured run per THREADS value, then
-# rsyslog. Each run starts from fresh bookmarks. Figures per run:
+# as rsyslog's input file, then one measured run per THREADS value (with
+# RELP=1 each followed by the same run over RELP, the sink acknowledging every
+# message: bench_line_sink --relp; rows "service RELP(...)"), then rsyslog.
+# Each run starts from fresh bookmarks. Figures per run:
 #   events/s      N / wall seconds from the process start to the sink's last line
 #   CPU s/M       user + system seconds of the process (start to SIGTERM exit) per million events
 #   peak RSS      maximum resident set (/usr/bin/time -v)
 #
-# usage: [N=1000000] [THREADS="1 2"] [BATCH=1000] [RSYSLOG=0] [KEEP=1] [IDLE_TIMEOUT=60] [WRAP="perf record -o F"]
+# usage: [N=1000000] [THREADS="1 2"] [BATCH=1000] [RSYSLOG=0] [RELP=1] [KEEP=1] [IDLE_TIMEOUT=60]
+#        [WRAP="perf record -o F"]
 #        bench/pipeline_e2e.sh [BUILD_DIR]
 #   BUILD_DIR defaults to build/release; the program and the helper targets
 #   (bench_line_sink, bench_xml_channel_gen, bench_channel_count) are built
@@ -37,10 +40,12 @@ build_targets zor-event-exporter bench_line_sink bench_xml_channel_gen bench_cha
 [[ -x $rsyslogd ]] || { echo "rsyslogd not found at $rsyslogd (scripts/setup.sh installs it)" >&2; exit 1; }
 make_root
 
-# One BSD syslog receiver over TCP (LF framing) per reader.
+# One BSD syslog receiver over TCP (LF framing; over RELP when transport=RELP)
+# per reader.
+transport=TCP
 receivers_json() {
   printf '"syslogReceivers": [{"syslogReceiverId": @ID@, "name": "sink", "host": "127.0.0.1", "port": %s, ' "$1"
-  printf '"transport": "TCP", "tcpDelimiter": "\\\\LF", "version": 0, "persistentConnection": true}]'
+  printf '"transport": "%s", "tcpDelimiter": "\\\\LF", "version": 0, "persistentConnection": true}]' "$transport"
 }
 
 # ---- the service ---------------------------------------------------------------
@@ -54,6 +59,10 @@ fi
 for threads in $THREADS; do
   echo "service, $threads processing thread(s)"
   run_service "threads-$threads" "$threads"
+  if [[ ${RELP:-0} != 0 ]]; then
+    echo "service over RELP, $threads processing thread(s)"
+    transport=RELP run_label="service RELP" run_service "relp-threads-$threads" "$threads" --relp
+  fi
 done
 
 # ---- rsyslog: imfile -> omfwd --------------------------------------------------

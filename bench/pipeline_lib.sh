@@ -133,7 +133,8 @@ stop_peer() {
 }
 
 # run_service NAME THREADS [PEER OPTIONS...]: one run of the service from
-# fresh bookmarks, each reader with the receivers of receivers_json.
+# fresh bookmarks, each reader with the receivers of receivers_json. Its row
+# is named "$run_label(THREADS threads)" (run_label: "service" unless set).
 run_service() {
   local name=$1 threads=$2
   shift 2
@@ -160,7 +161,7 @@ run_service() {
     return 1
   fi
   [[ $name == warm-up ]] ||
-    record "service($threads thread$([[ $threads == 1 ]] || echo s))" "$dir/time.txt" "$t0" \
+    record "${run_label:-service}($threads thread$([[ $threads == 1 ]] || echo s))" "$dir/time.txt" "$t0" \
       "$(peer_field "$dir" "$peer_last")" "$(peer_field "$dir" "$peer_note") $peer_note, peer CPU $cpu s"
 }
 

@@ -4,11 +4,17 @@
 //
 //   lines=N bytes=B connections=C start=T0 first_byte=T1 last_line=T2 from_first_byte_s=.. from_start_s=..
 //
+// With --relp it is a RELP receiver instead: each "syslog" command counts as
+// one line (its data, followed by LF, is what --capture writes) and is
+// acknowledged at once ("200 OK"); "open" is answered with the offer of the
+// "syslog" command, "close" with an acknowledgement and the end of the
+// connection.
+//
 // T0/T1/T2 are wall-clock (CLOCK_REALTIME) seconds since the epoch, so that a
 // script can compare them with its own start time of another process.
 //
 // usage: bench_line_sink --lines N [--port P] [--port-file F] [--capture F]
-//                        [--linger] [--idle-timeout S] [--progress]
+//                        [--linger] [--idle-timeout S] [--progress] [--relp]
 //   --port 0 (default) binds an ephemeral port; --port-file receives it once
 //   the socket listens. --capture writes every whole line received to F (the
 //   lines of one connection stay whole and in order). --linger keeps reading
@@ -20,6 +26,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -30,6 +37,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -71,13 +79,14 @@ struct TOptions {
   bool Linger = false;
   double IdleTimeout = 0;
   bool Progress = false;
+  bool Relp = false;
 };
 
 TOptions ParseOptions(int argc, char** argv) {
   TOptions options;
   zor::bench::TToolOptions("line_sink",
                            "line_sink --lines N [--port P] [--port-file F] [--capture F] [--linger] "
-                           "[--idle-timeout S] [--progress]")
+                           "[--idle-timeout S] [--progress] [--relp]")
       .Value("--lines", [&](const char* AValue) { options.Lines = std::strtoull(AValue, nullptr, 10); })
       .Value("--port", [&](const char* AValue) { options.Port = std::atoi(AValue); })
       .Value("--port-file", [&](const char* AValue) { options.PortFile = AValue; })
@@ -85,6 +94,7 @@ TOptions ParseOptions(int argc, char** argv) {
       .Flag("--linger", options.Linger)
       .Value("--idle-timeout", [&](const char* AValue) { options.IdleTimeout = std::atof(AValue); })
       .Flag("--progress", options.Progress)
+      .Flag("--relp", options.Relp)
       .Parse(argc, argv, [&] { return options.Lines != 0; });
   return options;
 }
@@ -154,6 +164,123 @@ class TCapture {
   std::unordered_map<int, std::string> FPending;
 };
 
+
+// Writes all of AText to the non-blocking socket AFd, waiting for room when
+// it is full (answers are small and the client reads them while it sends).
+// False when the connection failed.
+bool SendAll(int AFd, std::string_view AText) {
+  while (!AText.empty()) {
+    const ssize_t sent = send(AFd, AText.data(), AText.size(), MSG_NOSIGNAL);
+    if (sent > 0) {
+      AText.remove_prefix(static_cast<size_t>(sent));
+      continue;
+    }
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd wait{AFd, POLLOUT, 0};
+      if (poll(&wait, 1, 5000) > 0) continue;
+    }
+    return false;
+  }
+  return true;
+}
+
+// The RELP receiving side of the connections: frames are "TXNR COMMAND
+// DATALEN[ DATA]\n"; a frame's tail that has not arrived yet waits in its
+// connection's pending bytes.
+class TRelpReceiver {
+ public:
+  // What one piece of received bytes held.
+  struct TResult {
+    // "syslog" commands.
+    uint64_t Messages = 0;
+    // The connection is over: closed by the client, or its bytes are not RELP.
+    bool Ended = false;
+  };
+
+  // Takes the bytes received on AConnection, answers every whole command and
+  // hands each message's data to AOnMessage.
+  template <class TOnMessage>
+  TResult Receive(int AConnection, const char* AData, size_t ASize, TOnMessage&& AOnMessage) {
+    TResult result;
+    std::string& pending = FPending[AConnection];
+    pending.append(AData, ASize);
+    std::string answers;
+    size_t at = 0;
+    while (true) {
+      std::string_view txnr, command, data;
+      const size_t next = Frame(pending, at, txnr, command, data);
+      if (next == 0) break;
+      if (next == std::string::npos) {
+        std::fprintf(stderr, "line_sink: a connection sent bytes that are not RELP; closing it\n");
+        result.Ended = true;
+        break;
+      }
+      at = next;
+      if (command == "syslog") {
+        ++result.Messages;
+        AOnMessage(data);
+        Answer(answers, txnr, "200 OK");
+      } else if (command == "open") {
+        Answer(answers, txnr, "200 OK\nrelp_version=0\nrelp_software=line_sink\ncommands=syslog");
+      } else if (command == "close") {
+        Answer(answers, txnr, "200 OK");
+        result.Ended = true;
+        break;
+      } else {
+        Answer(answers, txnr, "500 unknown command");
+      }
+    }
+    if (!SendAll(AConnection, answers)) result.Ended = true;
+    pending.erase(0, at);
+    return result;
+  }
+
+  void Close(int AConnection) { FPending.erase(AConnection); }
+
+ private:
+  static void Answer(std::string& AOut, std::string_view ATxnr, std::string_view AText) {
+    AOut.append(ATxnr).append(" rsp ").append(std::to_string(AText.size())).append(" ").append(AText).append("\n");
+  }
+
+  // The frame starting at AFrom in AText: the offset after it, 0 when it is
+  // not whole yet, npos when it is not a frame.
+  static size_t Frame(std::string_view AText, size_t AFrom, std::string_view& ATxnr, std::string_view& ACommand,
+                      std::string_view& AData) {
+    const auto field = [&](size_t& AAt, std::string_view& AField) -> int {
+      const size_t end = AText.find_first_of(" \n", AAt);
+      if (end == std::string_view::npos) return AText.size() - AAt > 64 ? -1 : 0;
+      AField = AText.substr(AAt, end - AAt);
+      AAt = end;
+      return 1;
+    };
+    size_t at = AFrom;
+    std::string_view length;
+    for (std::string_view* part : {&ATxnr, &ACommand, &length}) {
+      const int got = field(at, *part);
+      if (got <= 0) return got == 0 ? 0 : std::string::npos;
+      if (part->empty()) return std::string::npos;
+      if (part != &length && AText[at++] != ' ') return std::string::npos;
+    }
+    size_t size = 0;
+    for (const char c : length) {
+      if (c < '0' || c > '9' || size > (1u << 30)) return std::string::npos;
+      size = size * 10 + static_cast<size_t>(c - '0');
+    }
+    // DATALEN, then " DATA" when there is data, then the trailer.
+    if (size > 0) {
+      if (at >= AText.size()) return 0;
+      if (AText[at++] != ' ') return std::string::npos;
+    }
+    if (AText.size() - at < size + 1) return 0;
+    AData = AText.substr(at, size);
+    if (AText[at + size] != '\n') return std::string::npos;
+    return at + size + 1;
+  }
+
+  std::unordered_map<int, std::string> FPending;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -184,6 +311,7 @@ int main(int argc, char** argv) {
   if (epoll_ctl(poller, EPOLL_CTL_ADD, listener, &event) != 0) Fail("epoll_ctl");
 
   TCapture capture(options.Capture);
+  TRelpReceiver relp;
   std::vector<char> buffer(ReceiveBytes);
   const double start = Now();
   double firstByte = 0, lastLine = 0, lastActivity = start, lastProgress = start;
@@ -228,22 +356,43 @@ int main(int argc, char** argv) {
         const ssize_t got = recv(fd, buffer.data(), buffer.size(), 0);
         if (got > 0) {
           lastActivity = now;
-          if (done) {
+          // A RELP client waits for its answers: they go on after the count.
+          if (done && !options.Relp) {
             if (static_cast<size_t>(got) < buffer.size()) break;
             continue;
           }
           if (firstByte == 0) firstByte = Now();
           bytes += static_cast<uint64_t>(got);
-          const size_t found = CountLines(buffer.data(), static_cast<size_t>(got));
-          if (capture.Active()) capture.Add(fd, buffer.data(), static_cast<size_t>(got));
+          size_t found = 0;
+          bool ended = false;
+          if (options.Relp) {
+            const TRelpReceiver::TResult result =
+                relp.Receive(fd, buffer.data(), static_cast<size_t>(got), [&](std::string_view AData) {
+                  if (!capture.Active()) return;
+                  capture.Add(fd, AData.data(), AData.size());
+                  capture.Add(fd, "\n", 1);
+                });
+            found = result.Messages;
+            ended = result.Ended;
+          } else {
+            found = CountLines(buffer.data(), static_cast<size_t>(got));
+            if (capture.Active()) capture.Add(fd, buffer.data(), static_cast<size_t>(got));
+          }
           if (found > 0) {
             lines += found;
-            if (lines >= options.Lines) {
+            if (lines >= options.Lines && !done) {
               lastLine = Now();
               done = true;
               report(stdout);
               if (!options.Linger) return 0;
             }
+          }
+          if (ended) {
+            epoll_ctl(poller, EPOLL_CTL_DEL, fd, nullptr);
+            capture.Close(fd);
+            relp.Close(fd);
+            close(fd);
+            break;
           }
           if (static_cast<size_t>(got) < buffer.size()) break;
           continue;
@@ -253,6 +402,7 @@ int main(int argc, char** argv) {
         // Closed by the peer or failed.
         epoll_ctl(poller, EPOLL_CTL_DEL, fd, nullptr);
         capture.Close(fd);
+        relp.Close(fd);
         close(fd);
         break;
       }

@@ -165,3 +165,21 @@ std::string TRelpClient::Send(std::string_view AText) {
 }
 
 }  // namespace zor
+
+// LeakSanitizer builds only. librelp (1.11) does not free the send buffer of a
+// command whose write fails: relpSessRawSendCommand keeps no hold of it when
+// relpSendbufSendAll fails before the buffer joins the list of unacknowledged
+// commands. That costs 128 bytes each time a session breaks while a message
+// is being written (a receiver that goes away), and nothing outside the
+// library can free them. The library has no symbols to name that function,
+// so what is allocated inside librelp is left out of the leak report.
+#if defined(__SANITIZE_ADDRESS__)
+#define ZOR_RELP_LEAK_SUPPRESSION 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZOR_RELP_LEAK_SUPPRESSION 1
+#endif
+#endif
+#ifdef ZOR_RELP_LEAK_SUPPRESSION
+extern "C" const char* __lsan_default_suppressions() { return "leak:librelp.so\n"; }
+#endif

@@ -382,10 +382,6 @@ size_t TBinXmlRenderer::RenderInstance(size_t ABegin, size_t AEnd, int ADepth) {
   return cursor.Pos();
 }
 
-void TBinXmlRenderer::CheckTextLimit() const {
-  if (FOut->Size() > FOutLimit) Fail(0, "record rendering", "at most " + std::to_string(MaxText) + " bytes", "more");
-}
-
 bool TBinXmlRenderer::IsNull(size_t ABase, size_t ACount, uint16_t AIndex) const {
   return AIndex >= ACount || FValues[ABase + AIndex].Type == evt::Null;
 }
@@ -468,16 +464,14 @@ void TBinXmlRenderer::RenderValue(const TValue& AValue, bool AAttribute, int ADe
 
 void TBinXmlRenderer::Execute(const TProgram& AProgram, size_t AFrom, size_t ATo, size_t ABase, size_t ACount,
                               int ADepth) {
-  // Every operation of the range counts, whether it runs or is passed over.
-  if (ATo - AFrom >= FBudget) Fail(0, "record rendering", "at most " + std::to_string(MaxOps) + " operations", "more");
-  FBudget -= ATo - AFrom;
   const TOp* ops = AProgram.Ops.data();
   const char* text = AProgram.Text.data();
   for (size_t i = AFrom; i < ATo; ++i) {
     const TOp& op = ops[i];
+    if (--FBudget == 0 || FOut->Size() > FOutLimit)
+      Fail(0, "record rendering", "at most " + std::to_string(MaxOps) + " operations and " + std::to_string(MaxText) + " bytes", "more");
     switch (op.Kind) {
       case okText:
-        CheckTextLimit();
         FOut->Append(text + op.A, op.B);
         break;
       case okElementStart: {
@@ -521,7 +515,6 @@ void TBinXmlRenderer::Execute(const TProgram& AProgram, size_t AFrom, size_t ATo
       }
       case okSubstitution: {
         if (op.Index >= ACount) break;
-        CheckTextLimit();
         const bool attribute = (op.Flags & OpAttribute) != 0;
         if (ABase + op.Index == FArrayIndex) {
           if (FArrayItem.Size)

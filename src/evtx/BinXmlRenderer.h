@@ -98,7 +98,6 @@ class TBinXmlRenderer {
   void Execute(const TProgram& AProgram, size_t AFrom, size_t ATo, size_t ABase, size_t ACount, int ADepth);
   void RenderValue(const TValue& AValue, bool AAttribute, int ADepth);
   bool IsNull(size_t ABase, size_t ACount, uint16_t AIndex) const;
-  void CheckTextLimit() const;
   [[noreturn]] void Fail(uint64_t AChunkOffset, const std::string& AWhat, const std::string& AExpected,
                          const std::string& AFound) const;
 

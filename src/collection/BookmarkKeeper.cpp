@@ -1,5 +1,7 @@
 #include "collection/BookmarkKeeper.h"
 
+#include <algorithm>
+#include <chrono>
 #include <exception>
 #include <vector>
 
@@ -7,21 +9,32 @@
 
 namespace zor {
 
-TBookmarkKeeper::TBookmarkKeeper(uint32_t AIntervalMilliseconds) : FIntervalMilliseconds(AIntervalMilliseconds) {}
+TBookmarkKeeper::TBookmarkKeeper(uint32_t AIntervalMilliseconds)
+    : FIntervalMilliseconds(AIntervalMilliseconds), FSaveDueEvent(std::make_unique<TEvent>()) {}
 
 TBookmarkKeeper::~TBookmarkKeeper() {
   (void)ThreadStop(true, INFINITE);
   SaveAll();
+  // Batches still on their way may outlive the keeper, and their windows
+  // with them: none may signal the event once it is gone.
+  TCriticalSectionGuard guard(FEntriesLock);
+  for (const auto& [name, entry] : FEntries) entry->Window->SetSaveSignal(nullptr, 1);
 }
 
-std::shared_ptr<TAckWindow> TBookmarkKeeper::WindowOf(const TBookmarkFile& AFile) {
+std::shared_ptr<TAckWindow> TBookmarkKeeper::WindowOf(const TBookmarkFile& AFile, size_t ASaveAfterRecords) {
   TCriticalSectionGuard guard(FEntriesLock);
   std::shared_ptr<TEntry>& entry = FEntries[AFile.FileName().string()];
   if (!entry) entry = std::make_shared<TEntry>(TEntry{AFile, std::make_shared<TAckWindow>(), std::nullopt});
+  // A reader started again may come with another batch size.
+  entry->Window->SetSaveSignal(FSaveDueEvent.get(), ASaveAfterRecords);
   return entry->Window;
 }
 
-void TBookmarkKeeper::SaveAll() {
+void TBookmarkKeeper::SaveAll() { Save(false); }
+
+void TBookmarkKeeper::SaveDue() { Save(true); }
+
+void TBookmarkKeeper::Save(bool AOnlyDue) {
   std::vector<std::shared_ptr<TEntry>> entries;
   {
     TCriticalSectionGuard guard(FEntriesLock);
@@ -30,6 +43,7 @@ void TBookmarkKeeper::SaveAll() {
   }
   TCriticalSectionGuard guard(FSaveLock);
   for (const std::shared_ptr<TEntry>& entry : entries) {
+    if (AOnlyDue && !entry->Window->SaveDue()) continue;
     if (std::optional<std::string> position = entry->Window->TakeAcknowledged()) entry->Unsaved = std::move(position);
     if (!entry->Unsaved) continue;
     try {
@@ -42,11 +56,24 @@ void TBookmarkKeeper::SaveAll() {
 }
 
 bool TBookmarkKeeper::Execute() {
+  using TClock = std::chrono::steady_clock;
+  const auto interval = std::chrono::milliseconds(FIntervalMilliseconds);
+  TClock::time_point nextRound = TClock::now() + interval;
   for (;;) {
-    const uint32_t signalled = WaitForAny({FShouldFinishEvent.get()}, FIntervalMilliseconds);
+    // Saves that come due do not move the round: every position that moved
+    // is still saved once per interval.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(std::max(nextRound - TClock::now(), TClock::duration::zero()));
+    const uint32_t signalled = WaitForAny({FShouldFinishEvent.get(), FSaveDueEvent.get()},
+                                          static_cast<uint32_t>(std::min<int64_t>(left.count(), INFINITE - 1)));
     if (signalled == 0) break;
-    if (signalled != WAIT_TIMEOUT) continue;
-    SaveAll();
+    if (signalled == 1) {
+      // Reset before saving: a window that comes due meanwhile sets it again.
+      FSaveDueEvent->Reset();
+      SaveDue();
+    } else if (signalled == WAIT_TIMEOUT) {
+      SaveAll();
+      nextRound = TClock::now() + interval;
+    }
   }
   return true;
 }

@@ -46,16 +46,17 @@ void TEventLogMessageProcessor::SetSyslogBacklogProbe(TBacklogProbe AProbe) {
   FSyslogBacklogProbe = std::move(AProbe);
 }
 
-bool TEventLogMessageProcessor::HasRoom() {
+bool TEventLogMessageProcessor::HasRoom(const TAckWindow* AWindow) {
   if (FMessageQueue->Count() >= FMaxQueuedBatches) return false;
+  if (AWindow != nullptr && AWindow->PendingBatches() >= FMaxQueuedBatches) return false;
   TCriticalSectionGuard guard(FCriticalSection);
   return !FSyslogBacklogProbe || FSyslogBacklogProbe() < MaxSyslogBacklog;
 }
 
-bool TEventLogMessageProcessor::WaitForRoom(TEvent& AAbort) {
+bool TEventLogMessageProcessor::WaitForRoom(TEvent& AAbort, const TAckWindow* AWindow) {
   // Short naps: the backlog drains at network speed, and a reader that waits
   // holds nothing but its own position.
-  while (!HasRoom())
+  while (!HasRoom(AWindow))
     if (AAbort.WaitFor(5)) return false;
   return true;
 }

@@ -30,7 +30,11 @@ namespace zor {
 // by a processing thread, or MaxSyslogBacklog items not yet sent (as the
 // probe that the pipeline sets counts them: syslog messages, or the documents
 // of the beat output; without a probe, they are not counted). So a slow or unreachable receiver holds the
-// readers back instead of filling memory or losing messages.
+// readers back instead of filling memory or losing messages. A reader also
+// waits while MaxQueuedBatches of its own batches are not yet taken by every
+// receiver (its acknowledgement window), so no receiver runs further ahead of
+// the reader's saved position than that: what a crash sends again stays
+// within a few batches, however far one receiver is behind another.
 //
 // Positions: the processor also keeps every reader's acknowledged position
 // (TBookmarkKeeper, its thread started with the processor), so that a reader
@@ -59,12 +63,12 @@ class TEventLogMessageProcessor : public TLockableObject {
   // The number of syslog messages made and not yet sent; null for none.
   using TBacklogProbe = std::function<size_t()>;
   void SetSyslogBacklogProbe(TBacklogProbe AProbe);
-  // Returns true at once while there is room, else once there is; false when
-  // AAbort was set first.
-  [[nodiscard]] bool WaitForRoom(TEvent& AAbort);
+  // Returns true at once while there is room, for the reader of AWindow
+  // (null: any reader), else once there is; false when AAbort was set first.
+  [[nodiscard]] bool WaitForRoom(TEvent& AAbort, const TAckWindow* AWindow = nullptr);
 
  private:
-  [[nodiscard]] bool HasRoom();
+  [[nodiscard]] bool HasRoom(const TAckWindow* AWindow);
 
   const size_t FMaxQueuedBatches;
   const std::unique_ptr<TProcessingBatchQueue> FMessageQueue;

@@ -162,7 +162,10 @@ TEvtHandle TEventLogSubscriber::OpenSession() {
 }
 
 TEvtHandle TEventLogSubscriber::Subscribe(EVT_HANDLE ASession) {
-  FWindow = FProcessor->Bookmarks().WindowOf(FBookmarkFile);
+  // A busy reader's position is saved after about a batch, whatever the
+  // size of the sets EvtNext gives.
+  FWindow = FProcessor->Bookmarks().WindowOf(
+      FBookmarkFile, static_cast<size_t>(std::clamp(FInterface->BatchSize(), 1, MaxBatchSize)));
   // The reader's figure of its saved position follows the acknowledgements.
   FWindow->SetAcknowledgedIdSink(std::shared_ptr<std::atomic<uint64_t>>(FCounters, &FCounters->BookmarkRecordId));
   // Where an earlier subscriber of this process stopped reading; the sets it
@@ -273,7 +276,7 @@ void TEventLogSubscriber::ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE
   while (!finishing) {
     // A reader that is ahead of its receivers waits here, before it reads
     // the next set: its position stays where the last set handed in ended.
-    if (!FProcessor->WaitForRoom(*FShouldFinishEvent)) {
+    if (!FProcessor->WaitForRoom(*FShouldFinishEvent, FWindow.get())) {
       finishing = true;
       break;
     }
@@ -318,7 +321,7 @@ void TEventLogSubscriber::ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE
         ++eventCount;
       }
       if (!finishing) {
-        batch->SetAckBatch(FWindow->Open(batch->LastRecordBookmark(), lastRecordId));
+        batch->SetAckBatch(FWindow->Open(batch->LastRecordBookmark(), lastRecordId, returned));
         FProcessor->SignalledMessageQueue().Enqueue(std::move(batch));
         FCounters->Batches.fetch_add(1, relaxed);
         FPositionId = lastRecordId;

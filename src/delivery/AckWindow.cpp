@@ -1,20 +1,22 @@
 #include "delivery/AckWindow.h"
 
 #include "delivery/AckBatch.h"
+#include "platform/Event.h"
 
+#include <algorithm>
 #include <cassert>
 #include <utility>
 
 
 namespace zor {
 
-std::shared_ptr<TAckBatch> TAckWindow::Open(std::string APosition, uint64_t ARecordId) {
+std::shared_ptr<TAckBatch> TAckWindow::Open(std::string APosition, uint64_t ARecordId, size_t ARecords) {
   uint64_t sequence = 0;
   {
     TCriticalSectionGuard guard(FLock);
     sequence = FFirstSequence + FSlots.size();
     if (!APosition.empty()) FReadPosition = APosition;
-    FSlots.push_back(TSlot{std::move(APosition), ARecordId, false});
+    FSlots.push_back(TSlot{std::move(APosition), ARecordId, ARecords, false});
   }
   return std::make_shared<TAckBatch>(shared_from_this(), sequence);
 }
@@ -25,7 +27,9 @@ void TAckWindow::Complete(uint64_t ASequence) {
   FSlots[ASequence - FFirstSequence].Complete = true;
   // Only the batch at the head moves the position, past every complete one
   // behind it.
+  const size_t unsavedBefore = FUnsavedRecords;
   while (!FSlots.empty() && FSlots.front().Complete) {
+    FUnsavedRecords += FSlots.front().Records;
     if (!FSlots.front().Position.empty()) {
       FAcknowledged = std::move(FSlots.front().Position);
       FChanged = true;
@@ -34,6 +38,21 @@ void TAckWindow::Complete(uint64_t ASequence) {
     FSlots.pop_front();
     ++FFirstSequence;
   }
+  // Signalled once per crossing; the event's own lock nests inside ours.
+  if (FSaveSignal != nullptr && unsavedBefore < FSaveAfterRecords && FUnsavedRecords >= FSaveAfterRecords)
+    FSaveSignal->Set();
+}
+
+void TAckWindow::SetSaveSignal(TEvent* ASignal, size_t ARecords) {
+  TCriticalSectionGuard guard(FLock);
+  FSaveSignal = ASignal;
+  FSaveAfterRecords = std::max<size_t>(ARecords, 1);
+  if (FSaveSignal != nullptr && FUnsavedRecords >= FSaveAfterRecords) FSaveSignal->Set();
+}
+
+bool TAckWindow::SaveDue() const {
+  TCriticalSectionGuard guard(FLock);
+  return FUnsavedRecords >= FSaveAfterRecords;
 }
 
 void TAckWindow::SetAcknowledgedIdSink(std::shared_ptr<std::atomic<uint64_t>> ASink) {
@@ -53,6 +72,7 @@ std::string TAckWindow::Acknowledged() const {
 
 std::optional<std::string> TAckWindow::TakeAcknowledged() {
   TCriticalSectionGuard guard(FLock);
+  FUnsavedRecords = 0;
   if (!FChanged) return std::nullopt;
   FChanged = false;
   return FAcknowledged;

@@ -14,6 +14,7 @@
 namespace zor {
 
 class TAckBatch;
+class TEvent;
 
 // How far one reader's records have been taken by every receiver. The reader
 // opens one batch per set of records it hands on, in read order, each with
@@ -22,6 +23,11 @@ class TAckBatch;
 // threads and senders; the acknowledged position is that of the last batch
 // before which every batch is complete, so it never passes a record that
 // some receiver has not taken.
+//
+// The window also counts the records its acknowledged position passed since
+// the position was last taken, and sets its save signal once they reach the
+// save threshold, so that whoever saves positions can save a busy reader's
+// position after about one batch instead of waiting for its next round.
 //
 // Cost: one lock per batch opened and one per batch completed; nothing per
 // item (TAckBatch counts its items with an atomic).
@@ -41,17 +47,27 @@ class TAckWindow : public std::enable_shared_from_this<TAckWindow> {
   // (it still holds back the batches after it). The batch starts with one
   // item outstanding: its producer's hold (see TAckBatch).
   // ARecordId is the record id of that position, for the figure of
-  // SetAcknowledgedIdSink.
-  [[nodiscard]] std::shared_ptr<TAckBatch> Open(std::string APosition, uint64_t ARecordId = 0);
+  // SetAcknowledgedIdSink; ARecords the number of records the batch stands
+  // for (read ones, handed on or excluded), for the save threshold.
+  [[nodiscard]] std::shared_ptr<TAckBatch> Open(std::string APosition, uint64_t ARecordId = 0, size_t ARecords = 1);
   // Where the record id of the acknowledged position is stored whenever it
   // moves (a reader's counter; null: nowhere).
   void SetAcknowledgedIdSink(std::shared_ptr<std::atomic<uint64_t>> ASink);
+
+  // Sets ASignal whenever the records passed by the acknowledged position
+  // since the last TakeAcknowledged reach ARecords (at least 1). ASignal must
+  // stay alive until it is replaced (null: no signal).
+  void SetSaveSignal(TEvent* ASignal, size_t ARecords);
+  // True while the records passed since the last TakeAcknowledged reach the
+  // save threshold.
+  [[nodiscard]] bool SaveDue() const;
 
   // The position of the last batch opened with one; empty when none was.
   [[nodiscard]] std::string ReadPosition() const;
   // The acknowledged position (empty while none is known).
   [[nodiscard]] std::string Acknowledged() const;
-  // The acknowledged position when it changed since the last call; else nothing.
+  // The acknowledged position when it changed since the last call; else
+  // nothing. Restarts the count of the save threshold.
   [[nodiscard]] std::optional<std::string> TakeAcknowledged();
   // Batches opened and not yet passed by the acknowledged position.
   [[nodiscard]] size_t PendingBatches() const;
@@ -61,6 +77,7 @@ class TAckWindow : public std::enable_shared_from_this<TAckWindow> {
   struct TSlot {
     std::string Position;
     uint64_t RecordId = 0;
+    size_t Records = 0;
     bool Complete = false;
   };
   // Called once per batch, by the thread that took its last item.
@@ -74,6 +91,10 @@ class TAckWindow : public std::enable_shared_from_this<TAckWindow> {
   std::string FAcknowledged GUARDED_BY(FLock);
   bool FChanged GUARDED_BY(FLock) = false;
   std::shared_ptr<std::atomic<uint64_t>> FAcknowledgedIdSink GUARDED_BY(FLock);
+  // Records passed since the last TakeAcknowledged, and when to signal.
+  size_t FUnsavedRecords GUARDED_BY(FLock) = 0;
+  size_t FSaveAfterRecords GUARDED_BY(FLock) = 1;
+  TEvent* FSaveSignal GUARDED_BY(FLock) = nullptr;
 };
 
 }  // namespace zor

@@ -57,8 +57,8 @@ TEST(BookmarkKeeperTest, WritesOnlyAcknowledgedPositionsAndRetriesAFailedSave) {
                              return AStep == TStep::rsRename && failures-- > 0 ? ENOSPC : 0;
                            }));
   TBookmarkKeeper keeper(3600 * 1000);  // saved only when the test says
-  const std::shared_ptr<TAckWindow> window = keeper.WindowOf(file);
-  EXPECT_EQ(keeper.WindowOf(file), window) << "one window per bookmark file";
+  const std::shared_ptr<TAckWindow> window = keeper.WindowOf(file, 100);
+  EXPECT_EQ(keeper.WindowOf(file, 100), window) << "one window per bookmark file";
 
   auto first = window->Open(At(1));
   auto second = window->Open(At(2));
@@ -78,8 +78,42 @@ TEST(BookmarkKeeperTest, ItsThreadSavesWithinTheInterval) {
   const TBookmarkFile file(dir.Path(), "App");
   TBookmarkKeeper keeper(20);
   ASSERT_TRUE(keeper.ThreadStart(false, INFINITE));
-  keeper.WindowOf(file)->Open(At(5))->Acknowledge();
+  keeper.WindowOf(file, 100)->Open(At(5))->Acknowledge();
   EXPECT_TRUE(test::WaitUntil([&] { return file.Load() == std::optional<std::string>(At(5)); }));
+}
+
+// A busy reader is not left a whole interval behind: once about a batch of
+// its records was taken since the last save, the keeper saves its position.
+TEST(BookmarkKeeperTest, SavesAReaderOnceABatchOfItsRecordsWasTaken) {
+  test::TempDir dir;
+  const TBookmarkFile busy(dir.Path(), "Busy");
+  const TBookmarkFile quiet(dir.Path(), "Quiet");
+  TBookmarkKeeper keeper(3600 * 1000);  // no round within the test
+  ASSERT_TRUE(keeper.ThreadStart(false, INFINITE));
+  const std::shared_ptr<TAckWindow> window = keeper.WindowOf(busy, 10);
+  keeper.WindowOf(quiet, 10)->Open(At(1), 1, 3)->Acknowledge();
+
+  window->Open(At(4), 4, 4)->Acknowledge();
+  window->Open(At(8), 8, 4)->Acknowledge();
+  EXPECT_FALSE(window->SaveDue());
+  window->Open(At(12), 12, 4)->Acknowledge();
+  EXPECT_TRUE(test::WaitUntil([&] { return busy.Load() == std::optional<std::string>(At(12)); }));
+  window->Open(At(22), 22, 10)->Acknowledge();
+  EXPECT_TRUE(test::WaitUntil([&] { return busy.Load() == std::optional<std::string>(At(22)); }));
+  EXPECT_EQ(quiet.Load(), std::nullopt) << "a reader short of a batch waits for the round";
+}
+
+// Batches still on their way when the keeper goes (items in a sender's queue)
+// complete later without touching it.
+TEST(BookmarkKeeperTest, BatchesOutlivingTheKeeperCompleteSafely) {
+  test::TempDir dir;
+  std::shared_ptr<TAckBatch> late;
+  {
+    TBookmarkKeeper keeper(3600 * 1000);
+    late = keeper.WindowOf(TBookmarkFile(dir.Path(), "App"), 1)->Open(At(1), 1, 5);
+  }
+  late->Acknowledge();
+  late.reset();
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 
 #include "delivery/AckBatch.h"
 #include "delivery/DeliveryReceipt.h"
+#include "platform/Event.h"
 #include "support/SanitizedBuild.h"
 
 namespace zor {
@@ -78,6 +79,31 @@ TEST(AckWindowTest, ABatchWithoutPositionHoldsBackTheLaterOnesAndMovesNothing) {
   EXPECT_EQ(window->Acknowledged(), "p0");
   b->Acknowledge();
   EXPECT_EQ(window->Acknowledged(), "p2");
+}
+
+// The save signal counts the records the acknowledged position passed: a
+// complete batch behind an open one counts only once the position passes it.
+TEST(AckWindowTest, SaveSignalComesOnceThePositionPassedEnoughRecords) {
+  auto window = std::make_shared<TAckWindow>();
+  TEvent signal;
+  window->SetSaveSignal(&signal, 10);
+  auto a = window->Open("p0", 0, 4);
+  auto b = window->Open("p1", 1, 4);
+  auto c = window->Open("p2", 2, 4);
+  b->Acknowledge();
+  c->Acknowledge();
+  EXPECT_FALSE(signal.IsSet()) << "nothing passed while the first batch is open";
+  a->Acknowledge();
+  EXPECT_TRUE(signal.IsSet());
+  EXPECT_TRUE(window->SaveDue());
+
+  signal.Reset();
+  EXPECT_EQ(window->TakeAcknowledged(), std::optional<std::string>("p2"));
+  EXPECT_FALSE(window->SaveDue()) << "taking the position starts the count again";
+  window->Open("p3", 3, 9)->Acknowledge();
+  EXPECT_FALSE(signal.IsSet());
+  window->Open("p4", 4, 1)->Acknowledge();
+  EXPECT_TRUE(signal.IsSet()) << "9 + 1 records reach the threshold";
 }
 
 // Processing threads build each batch's items for several receivers; each

@@ -46,10 +46,17 @@ void TEventLogMessageProcessor::SetSyslogBacklogProbe(TBacklogProbe AProbe) {
   FSyslogBacklogProbe = std::move(AProbe);
 }
 
+void TEventLogMessageProcessor::SetFlushCount(size_t ACount) {
+  TCriticalSectionGuard guard(FCriticalSection);
+  FFlushCount = ACount;
+}
+
 bool TEventLogMessageProcessor::HasRoom(const TAckWindow* AWindow) {
   if (FMessageQueue->Count() >= FMaxQueuedBatches) return false;
-  if (AWindow != nullptr && AWindow->PendingBatches() >= FMaxQueuedBatches) return false;
   TCriticalSectionGuard guard(FCriticalSection);
+  if (AWindow != nullptr && AWindow->PendingBatches() >= FMaxQueuedBatches &&
+      AWindow->PendingRecords() >= FFlushCount)
+    return false;
   return !FSyslogBacklogProbe || FSyslogBacklogProbe() < MaxSyslogBacklog;
 }
 

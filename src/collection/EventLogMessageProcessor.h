@@ -34,7 +34,9 @@ namespace zor {
 // waits while MaxQueuedBatches of its own batches are not yet taken by every
 // receiver (its acknowledgement window), so no receiver runs further ahead of
 // the reader's saved position than that: what a crash sends again stays
-// within a few batches, however far one receiver is behind another.
+// within a few batches, however far one receiver is behind another. Those
+// batches may always hold the flush count (SetFlushCount), so that senders
+// which gather that many items before they send are not starved.
 //
 // Positions: the processor also keeps every reader's acknowledged position
 // (TBookmarkKeeper, its thread started with the processor), so that a reader
@@ -63,6 +65,9 @@ class TEventLogMessageProcessor : public TLockableObject {
   // The number of syslog messages made and not yet sent; null for none.
   using TBacklogProbe = std::function<size_t()>;
   void SetSyslogBacklogProbe(TBacklogProbe AProbe);
+  // The number of items senders gather before they send (0: they send at
+  // once); a reader may keep at least that many records on their way.
+  void SetFlushCount(size_t ACount);
   // Returns true at once while there is room, for the reader of AWindow
   // (null: any reader), else once there is; false when AAbort was set first.
   [[nodiscard]] bool WaitForRoom(TEvent& AAbort, const TAckWindow* AWindow = nullptr);
@@ -82,6 +87,7 @@ class TEventLogMessageProcessor : public TLockableObject {
   TBookmarkKeeper FBookmarks;
   std::vector<std::unique_ptr<TProcessingThread>> FThreads GUARDED_BY(FCriticalSection);
   TBacklogProbe FSyslogBacklogProbe GUARDED_BY(FCriticalSection);
+  size_t FFlushCount GUARDED_BY(FCriticalSection) = 0;
 };
 
 }  // namespace zor

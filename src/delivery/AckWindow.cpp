@@ -17,6 +17,7 @@ std::shared_ptr<TAckBatch> TAckWindow::Open(std::string APosition, uint64_t ARec
     sequence = FFirstSequence + FSlots.size();
     if (!APosition.empty()) FReadPosition = APosition;
     FSlots.push_back(TSlot{std::move(APosition), ARecordId, ARecords, false});
+    FPendingRecords += ARecords;
   }
   return std::make_shared<TAckBatch>(shared_from_this(), sequence);
 }
@@ -30,6 +31,7 @@ void TAckWindow::Complete(uint64_t ASequence) {
   const size_t unsavedBefore = FUnsavedRecords;
   while (!FSlots.empty() && FSlots.front().Complete) {
     FUnsavedRecords += FSlots.front().Records;
+    FPendingRecords -= FSlots.front().Records;
     if (!FSlots.front().Position.empty()) {
       FAcknowledged = std::move(FSlots.front().Position);
       FChanged = true;
@@ -81,6 +83,11 @@ std::optional<std::string> TAckWindow::TakeAcknowledged() {
 size_t TAckWindow::PendingBatches() const {
   TCriticalSectionGuard guard(FLock);
   return FSlots.size();
+}
+
+size_t TAckWindow::PendingRecords() const {
+  TCriticalSectionGuard guard(FLock);
+  return FPendingRecords;
 }
 
 }  // namespace zor

@@ -71,6 +71,8 @@ class TAckWindow : public std::enable_shared_from_this<TAckWindow> {
   [[nodiscard]] std::optional<std::string> TakeAcknowledged();
   // Batches opened and not yet passed by the acknowledged position.
   [[nodiscard]] size_t PendingBatches() const;
+  // The records of those batches (as Open was told).
+  [[nodiscard]] size_t PendingRecords() const;
 
  private:
   friend class TAckBatch;
@@ -87,6 +89,7 @@ class TAckWindow : public std::enable_shared_from_this<TAckWindow> {
   // The open batches from FFirstSequence on, in the order opened.
   std::deque<TSlot> FSlots GUARDED_BY(FLock);
   uint64_t FFirstSequence GUARDED_BY(FLock) = 0;
+  size_t FPendingRecords GUARDED_BY(FLock) = 0;
   std::string FReadPosition GUARDED_BY(FLock);
   std::string FAcknowledged GUARDED_BY(FLock);
   bool FChanged GUARDED_BY(FLock) = false;

@@ -228,6 +228,9 @@ void TEventLogManager::InitBeatSenders() {
 
 void TEventLogManager::InitSubscribers() {
   if (!FSubscribers) FSubscribers.emplace();
+  // Senders gather the count only when a time threshold is set as well.
+  const bool gathering = FCollector->QueueCountThreshold() != 0 && FCollector->QueueSecondsThreshold() != 0;
+  FProcessor->SetFlushCount(gathering ? FCollector->QueueCountThreshold() : 0);
   if (FCollector->InterfaceCount() == 0) LogInfo("No Readers in Config. No Event Log Subscriptions to Create");
 
   for (int i = 0; i < FCollector->InterfaceCount(); ++i) {

@@ -16,6 +16,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/ChildProcess.h"
@@ -184,7 +185,7 @@ TEST_F(MetricsPrometheusTest, PrometheusScrapesTheRunningServiceAndStoresWhatThe
 // and /health how many records of its channel it has not read; once the
 // receiver is back, the figure falls to 0 and every record has been sent.
 TEST_F(MetricsPrometheusTest, RecordsBehindShowTheBacklogOfAReaderHeldBackByItsReceiver) {
-  // More than the syslog messages a reader may have waiting to be sent.
+  // More than the records a reader may have on their way.
   constexpr size_t Count = 25'000;
   std::filesystem::create_directories(EventLogDir());
   {
@@ -210,14 +211,17 @@ TEST_F(MetricsPrometheusTest, RecordsBehindShowTheBacklogOfAReaderHeldBackByItsR
   double read = -1;
   const std::string queuedSeries = "zor_syslog_messages_queued{destination=\"127.0.0.1:" +
                                    std::to_string(receiverPort) + "\",transport=\"TCP\"}";
-  // Held back once the sender holds as many messages as a reader may leave
-  // unsent: what it read and what it has not add up to the channel.
+  // Held back once the sender holds everything read (nothing can be sent)
+  // and the reader reads no more: what it read and what it has not add up to
+  // the channel.
+  double readBefore = -1;
   ASSERT_TRUE(test::WaitUntil(
       [&] {
         const auto metrics = test::ScrapeMetrics(port);
         behind = test::Sample(metrics, behindSeries);
-        read = test::Sample(metrics, readSeries);
-        return test::Sample(metrics, queuedSeries) >= 20'000 && behind > 0 && behind + read == static_cast<double>(Count);
+        readBefore = std::exchange(read, test::Sample(metrics, readSeries));
+        return read > 0 && read == readBefore && test::Sample(metrics, queuedSeries) == read && behind > 0 &&
+               behind + read == static_cast<double>(Count);
       },
       std::chrono::seconds(60), "a reader held back"))
       << behind << " behind, " << read << " read";

@@ -200,7 +200,7 @@ class ConsoleTest:
                                          "transport": "UDP"}]}, {
                     "name": "Gamma", "path": "Beta", "enabled": False,
                     "beatReceivers": [{"name": "Bulk", "protocol": "http", "host": "127.0.0.1", "port": 9,
-                                       "esVersion": 7}]}],
+                                       "esVersion": 7, "documentId": True}]}],
             }
             self.service.config_file.write_text(json.dumps(config, indent=2))
             self.service.start()
@@ -293,6 +293,7 @@ class ConsoleTest:
         assert self.text('[data-reader="Gamma"] .badge') == "disabled"
         assert self.attribute('[data-reader="Gamma"] tr[data-receiver]', "data-receiver") == "http://127.0.0.1:9"
         assert not self.field("interfaces[1].enabled").is_selected()
+        assert self.field("interfaces[1].beatReceivers[0].documentId").is_selected()
         channels = [o.text for o in Select(self.find('[data-reader-form="0"] [data-role="channel-picker"]')).options]
         assert channels[1:] == ["Alpha", "Beta"], channels
         errors = self.console_entries()

@@ -4,18 +4,46 @@
 # over HTTP) run alternately on each build, ROUNDS times, and the medians of
 # events/s and CPU s per million are printed with the ratio after/before.
 #
-# usage: [N=1000000] [THREADS=2] [ROUNDS=3] bench/before_after.sh BEFORE_BUILD AFTER_BUILD
-#   Each build folder is a configured release build (scripts/build.sh release
-#   of the tree to measure); the benchmarks build their helpers there.
+# usage: [N=1000000] [THREADS=2] [ROUNDS=3] bench/before_after.sh [BEFORE] [AFTER]
+#   BEFORE and AFTER are each a configured release build folder
+#   (scripts/build.sh release of the tree to measure) or a git revision,
+#   built here in a temporary worktree. BEFORE defaults to the commit before
+#   bookmarks followed delivery (the parent of the commit that brought
+#   src/delivery/AckWindow.h), AFTER to this tree's build/release. The
+#   benchmarks' programs are brought up to date in each build first.
 # Alternating the builds spreads the load of a shared machine over both.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-before=${1:?before build folder}
-after=${2:?after build folder}
+source bench/worktree_build.sh
+before=${1:-$(git log --diff-filter=A --format=%H -- src/delivery/AckWindow.h | tail -1)^}
+after=${2:-build/release}
 rounds=${ROUNDS:-3}
 export N=${N:-1000000} THREADS=${THREADS:-2} RSYSLOG=0
 out=$(mktemp -d)
-trap 'rm -rf "$out"' EXIT
+cleanup() {
+  remove_worktree "$out/before"
+  remove_worktree "$out/after"
+  rm -rf "$out"
+}
+trap cleanup EXIT
+
+targets=(zor-event-exporter bench_line_sink bench_bulk_receiver bench_xml_channel_gen bench_channel_count)
+# prepare NAME BUILD_OR_REVISION: prints the build folder to measure.
+prepare() {
+  if [[ -d $2 ]]; then
+    cmake --build "$2" -j2 --target "${targets[@]}" >/dev/null
+    echo "$2"
+  else
+    build_commit "$out/$1" "$2" "${targets[@]}" >&2
+    echo "$out/$1/build"
+  fi
+}
+before_label=$before after_label=$after
+[[ -d $before ]] || before_label=$(git rev-parse --short "$before")
+[[ -d $after ]] || after_label=$(git rev-parse --short "$after")
+before=$(prepare before "$before")
+after=$(prepare after "$after")
+echo "before: $before_label, after: $after_label"
 
 # run SCRIPT BUILD LABEL: appends "rate cpu" of the measured run to $out/LABEL.
 run() {
@@ -37,6 +65,7 @@ done
 
 median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 echo
+echo "before $before_label, after $after_label"
 echo "N = $N, $THREADS processing thread(s), $rounds rounds; load average $(cut -d' ' -f1-3 /proc/loadavg) at the end"
 printf '%-22s %14s %14s %8s %14s %14s %8s\n' benchmark "rate before" "rate after" ratio "CPU s/M before" "CPU s/M after" ratio
 for script in pipeline_e2e.sh beat_pipeline_e2e.sh; do

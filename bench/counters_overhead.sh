@@ -22,32 +22,22 @@ THREADS=${THREADS:-2}
 base=${BASE:-$(git log --diff-filter=A --format=%H -- src/delivery/MetricsRegistry.h | tail -1)^}
 base=$(git rev-parse --short "$base")
 shared=$(cd ../shared 2>/dev/null && pwd || true)
+source bench/worktree_build.sh
 
 work=$(mktemp -d)
 cleanup() {
-  git worktree remove --force "$work/before" >/dev/null 2>&1 || true
-  git worktree remove --force "$work/after" >/dev/null 2>&1 || true
+  remove_worktree "$work/before"
+  remove_worktree "$work/after"
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-ln -s "$shared" "$work/shared"
 targets=(zor-event-exporter bench_line_sink bench_xml_channel_gen bench_channel_count)
 
-# build_commit NAME COMMIT: the benchmark's programs of COMMIT in $work/NAME/build.
-build_commit() {
-  local name=$1 commit=$2 args=(-G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOR_BENCH=ON)
-  echo "building the program of $commit in a temporary worktree"
-  git worktree add --detach "$work/$name" "$commit" >/dev/null
-  command -v ccache >/dev/null && args+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-  cmake -S "$work/$name" -B "$work/$name/build" "${args[@]}" >/dev/null
-  CCACHE_BASEDIR="$work/$name" CCACHE_NOHASHDIR=1 cmake --build "$work/$name/build" -j2 --target "${targets[@]}" >/dev/null
-}
-
-build_commit before "$base"
+build_commit "$work/before" "$base" "${targets[@]}"
 label="with counters"
 if [[ -n ${AFTER:-} ]]; then
-  build_commit after "$AFTER"
+  build_commit "$work/after" "$AFTER" "${targets[@]}"
   build=$work/after/build
   label="with counters ($(git rev-parse --short "$AFTER"))"
 else

@@ -30,7 +30,11 @@ trap cleanup EXIT
 targets=(zor-event-exporter bench_line_sink bench_bulk_receiver bench_xml_channel_gen bench_channel_count)
 # prepare NAME BUILD_OR_REVISION: prints the build folder to measure.
 prepare() {
-  if [[ -d $2 ]]; then
+  if [[ $2 == build/release && ! -f build/release/build.ninja ]]; then
+    # A clean checkout: this tree's release build, as scripts/build.sh makes it.
+    ZOR_TARGETS="${targets[*]}" scripts/build.sh release >/dev/null
+    echo "$2"
+  elif [[ -d $2 ]]; then
     cmake --build "$2" -j2 --target "${targets[@]}" >/dev/null
     echo "$2"
   else
@@ -40,7 +44,7 @@ prepare() {
 }
 before_label=$before after_label=$after
 [[ -d $before ]] || before_label=$(git rev-parse --short "$before")
-[[ -d $after ]] || after_label=$(git rev-parse --short "$after")
+[[ -d $after || $after == build/release ]] || after_label=$(git rev-parse --short "$after")
 before=$(prepare before "$before")
 after=$(prepare after "$after")
 echo "before: $before_label, after: $after_label"

@@ -1,6 +1,7 @@
 #include "platform/ProcessFigures.h"
 
 #include <dirent.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -25,6 +26,11 @@ int64_t CountOpenFiles() {
 }
 
 }  // namespace
+
+uint64_t TProcessFigures::HeapBytesInUse() {
+  const struct mallinfo2 info = mallinfo2();
+  return static_cast<uint64_t>(info.uordblks + info.hblkhd);
+}
 
 TProcessFigures TProcessFigures::Read() {
   TProcessFigures figures;

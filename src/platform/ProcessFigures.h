@@ -16,6 +16,9 @@ struct TProcessFigures {
 
   // Reads them now (Linux: /proc/self). Any thread; never throws.
   [[nodiscard]] static TProcessFigures Read();
+  // Bytes of the heap in use: blocks handed out by the allocator, those
+  // mapped on their own included. Any thread; never throws.
+  [[nodiscard]] static uint64_t HeapBytesInUse();
 };
 
 }  // namespace zor

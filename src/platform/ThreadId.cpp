@@ -11,4 +11,6 @@ uint32_t GetCurrentThreadId() {
   return id;
 }
 
+uint32_t GetCurrentProcessId() { return static_cast<uint32_t>(::getpid()); }
+
 }  // namespace zor

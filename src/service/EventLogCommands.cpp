@@ -1,7 +1,5 @@
 // The channels and write-event commands: the event log root seen from the
 // command line.
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -75,7 +73,7 @@ int RunWriteEvent(const TProgramOptions& AOptions, const TWriteEventArgs& AArgs)
     }
     event.Computer = AArgs.Computer.empty() ? HostName() : AArgs.Computer;
     event.TimeCreated = FileTimeNow();
-    event.ProcessId = static_cast<uint32_t>(::getpid());
+    event.ProcessId = GetCurrentProcessId();
     event.ThreadId = GetCurrentThreadId();
     // Checks the event before the folder is made, so a bad event leaves no trace.
     (void)RenderNewEvent(event, 1);

@@ -1,9 +1,5 @@
 #include "support/FileLogger.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <bit>
 #include <cerrno>
 #include <cmath>
@@ -16,6 +12,7 @@
 #include <shared_mutex>
 #include <system_error>
 
+#include "platform/File.h"
 #include "platform/ServicePaths.h"
 #include "platform/ThreadId.h"
 
@@ -43,16 +40,19 @@ void CreateFolderOf(const std::string& AFile) {
 
 // Opens the log file for appending, creating it, and its folder when that is
 // missing (never made yet, or removed while the service runs).
-int OpenForAppend(const std::string& AFile) {
-  constexpr int Flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
-  int fd = ::open(AFile.c_str(), Flags, 0644);
-  if (fd < 0 && errno == ENOENT) {
-    CreateFolderOf(AFile);
-    fd = ::open(AFile.c_str(), Flags, 0644);
+TFile OpenForAppend(const std::string& AFile) {
+  const auto open = [&] { return TFile(AFile, TFile::TMode::fmAppendCreate); };
+  try {
+    try {
+      return open();
+    } catch (const EPlatformError& e) {
+      if (e.ErrorCode() != ENOENT) throw;
+      CreateFolderOf(AFile);
+      return open();
+    }
+  } catch (const EPlatformError& e) {
+    throw EZorError(TUtilities::Format("Cannot open log file %s: %s", AFile.c_str(), std::strerror(e.ErrorCode())));
   }
-  if (fd < 0)
-    throw EZorError(TUtilities::Format("Cannot open log file %s: %s", AFile.c_str(), std::strerror(errno)));
-  return fd;
 }
 
 std::string FormatArchiveStamp(TDateTime ATime) {
@@ -102,14 +102,12 @@ char* PutDigits(char* AOut, int AValue, int ADigits) {
   return AOut + ADigits;
 }
 
-void WriteAll(int AFd, const std::string& AData, const std::string& AFile) {
-  size_t done = 0;
-  while (done < AData.size()) {
-    const ssize_t written = ::write(AFd, AData.data() + done, AData.size() - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0)
-      throw EZorError(TUtilities::Format("Cannot write log file %s: %s", AFile.c_str(), std::strerror(errno)));
-    done += static_cast<size_t>(written);
+void WriteAll(const TFile& AFile, const std::string& AData) {
+  try {
+    AFile.Append(AData);
+  } catch (const EPlatformError& e) {
+    throw EZorError(
+        TUtilities::Format("Cannot write log file %s: %s", AFile.Path().c_str(), std::strerror(e.ErrorCode())));
   }
 }
 
@@ -329,24 +327,21 @@ void TFileLogger::Flush() {
   std::string body;
   for (const std::string& line : batch) AppendLine(body, line);
 
-  const int fd = OpenForAppend(logFile);
+  const TFile file = OpenForAppend(logFile);
+  std::string head;
   try {
-    struct stat info {};
-    std::string head;
-    if (fstat(fd, &info) == 0 && info.st_size == 0) head.append("\xFF\xFE", 2);
-    // The notices are written whatever the level.
-    const uint32_t self = GetCurrentThreadId();
-    if (rollOver.RolledOver)
-      AppendLine(head, FormatLogLine(FClock(), self, LOG_INFO, "Log Rolled Over. File Size Exceded"));
-    if (rollOver.Deleted)
-      AppendLine(head, FormatLogLine(FClock(), self, LOG_INFO, "At least one log file aged out"));
-    WriteAll(fd, head, logFile);
-    WriteAll(fd, body, logFile);
-  } catch (...) {
-    ::close(fd);
-    throw;
+    if (file.Identity().Size == 0) head.append("\xFF\xFE", 2);
+  } catch (const EPlatformError&) {
+    // Not knowing the size costs only the byte order mark.
   }
-  ::close(fd);
+  // The notices are written whatever the level.
+  const uint32_t self = GetCurrentThreadId();
+  if (rollOver.RolledOver)
+    AppendLine(head, FormatLogLine(FClock(), self, LOG_INFO, "Log Rolled Over. File Size Exceded"));
+  if (rollOver.Deleted)
+    AppendLine(head, FormatLogLine(FClock(), self, LOG_INFO, "At least one log file aged out"));
+  WriteAll(file, head);
+  WriteAll(file, body);
 }
 
 TFileLogger::TRollOver TFileLogger::RollOverIfNeeded(const std::string& ALogFile) {

@@ -1,14 +1,14 @@
 #include "support/TextFile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+
+#include "platform/FileReplacer.h"
+#include "platform/PlatformError.h"
 
 namespace zor::TextFile {
 
@@ -61,27 +61,6 @@ std::string DecodeUtf16(std::string_view AData, bool ABigEndian) {
 
 std::string SystemMessage(int AError) { return std::strerror(AError); }
 
-// Owns one open file descriptor; Close reports the error that close gives,
-// the destructor closes quietly on early exits.
-class TFileDescriptor {
- public:
-  explicit TFileDescriptor(int AFd) : FFd(AFd) {}
-  TFileDescriptor(const TFileDescriptor&) = delete;
-  TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-  ~TFileDescriptor() {
-    if (FFd >= 0) ::close(FFd);
-  }
-  int Get() const { return FFd; }
-  int Close() {
-    const int result = ::close(FFd);
-    FFd = -1;
-    return result == 0 ? 0 : errno;
-  }
-
- private:
-  int FFd;
-};
-
 }  // namespace
 
 std::string DecodeText(std::string_view AData) {
@@ -110,28 +89,10 @@ std::string ReadText(const std::string& AFileName) {
 }
 
 void WriteTextReplacing(const std::string& AFileName, std::string_view AText) {
-  const std::string temporary = AFileName + ".tmp";
-  int error = 0;
-  {
-    TFileDescriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (fd.Get() < 0) throw ETextFileError("Cannot write " + AFileName + ": " + SystemMessage(errno));
-    std::size_t written = 0;
-    while (written < AText.size()) {
-      const ssize_t count = ::write(fd.Get(), AText.data() + written, AText.size() - written);
-      if (count < 0) {
-        if (errno == EINTR) continue;
-        error = errno;
-        break;
-      }
-      written += static_cast<std::size_t>(count);
-    }
-    if (error == 0 && ::fsync(fd.Get()) != 0) error = errno;
-    if (error == 0) error = fd.Close();
-  }
-  if (error == 0 && ::rename(temporary.c_str(), AFileName.c_str()) != 0) error = errno;
-  if (error != 0) {
-    ::unlink(temporary.c_str());
-    throw ETextFileError("Cannot write " + AFileName + ": " + SystemMessage(error));
+  try {
+    TFileReplacer().Replace(AFileName, AText);
+  } catch (const EPlatformError& e) {
+    throw ETextFileError("Cannot write " + AFileName + ": " + SystemMessage(e.ErrorCode()));
   }
 }
 

@@ -35,8 +35,9 @@ constexpr std::size_t MaxTextFileSize = 16 * 1024 * 1024;
 [[nodiscard]] std::string ReadText(const std::string& AFileName);
 
 // Replaces AFileName with AText (written as it is, no byte order mark): the
-// text goes to a temporary file beside it that is then renamed over it, so
-// readers see the old or the new file, never a half-written one. Throws
+// text goes to a temporary file beside it that is flushed and then renamed
+// over it (TFileReplacer), so readers see the old or the new file, never a
+// half-written one, also after a crash. Throws
 // ETextFileError naming the file on failure.
 void WriteTextReplacing(const std::string& AFileName, std::string_view AText);
 

@@ -1,7 +1,6 @@
 // Identity operations of TUtilities: the account and machine the process runs
 // on, folders, file times, security identifiers, reverse name lookup and the
 // per-form settings file.
-#include <malloc.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -16,6 +15,7 @@
 
 #include "platform/File.h"
 #include "platform/HostIdentity.h"
+#include "platform/ProcessFigures.h"
 #include "platform/ServicePaths.h"
 #include "support/Utilities.h"
 
@@ -404,9 +404,7 @@ bool TUtilities::SetIntegerFormKey(const std::string& AFormName, const std::stri
 }
 
 uint32_t TUtilities::MemoryUsed() {
-  const struct mallinfo2 info = mallinfo2();
-  // Blocks in use from the heap plus blocks mapped on their own.
-  return static_cast<uint32_t>(info.uordblks + info.hblkhd);
+  return static_cast<uint32_t>(TProcessFigures::HeapBytesInUse());
 }
 
 }  // namespace zor

@@ -1,11 +1,10 @@
 #include "syslog/SyslogTrainer.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <utility>
 
 #include "platform/Event.h"
+#include "platform/ThreadId.h"
 #include "support/Log.h"
 #include "support/Utilities.h"
 #include "syslog/BSDSysLogMessage.h"
@@ -29,7 +28,7 @@ std::unique_ptr<TBaseSysLogMessage> TSyslogTrainer::TrainingMessage(const std::s
   message->SetSeverity(TSyslogSeverity::slDebug);
   message->SetHost(TUtilities::GetLocalMachineName());
   message->SetProcess("TrainingProcess");
-  message->SetProcessID(static_cast<int32_t>(getpid()));
+  message->SetProcessID(static_cast<int32_t>(GetCurrentProcessId()));
   message->SetDestinationHost(AHost);
   message->SetDestinationPort(APort);
   message->SetMessageContent("Syslog Training Nessage");

@@ -41,9 +41,10 @@ bool TEventLog::ParseSystemPart() {
   constexpr std::string_view EndTag = "</System>";
   constexpr std::string_view RootEnd = "</Event>";
   const std::string_view xml = FEventLogXML;
-  const size_t found = xml.find(EndTag);
-  if (found == std::string_view::npos) return false;
-  const size_t cut = found + EndTag.size();
+  // memmem: find's first-character scan stops at every "<" of the event.
+  const void* found = memmem(xml.data(), xml.size(), EndTag.data(), EndTag.size());
+  if (found == nullptr) return false;
+  const size_t cut = static_cast<size_t>(static_cast<const char*>(found) - xml.data()) + EndTag.size();
   // A NUL ends the parser's input: leave such texts to the whole parse.
   if (std::memchr(xml.data(), '\0', cut) != nullptr || !eventxml::ClosesEvent(xml.substr(cut))) return false;
   FDocument.reset();

@@ -111,9 +111,9 @@ class TTailReader {
     size_t depth = 0;
     for (;;) {
       // Text up to the next tag.
-      const void* tag = std::memchr(FAt, '<', static_cast<size_t>(FEnd - FAt));
+      const char* tag = Find(FAt, '<');
       if (tag == nullptr) return false;
-      FAt = static_cast<const char*>(tag) + 1;
+      FAt = tag + 1;
       if (Next() == '/') {
         ++FAt;
         const std::string_view name = Name();
@@ -143,6 +143,17 @@ class TTailReader {
   }
 
  private:
+  // The first AChar from AFrom on, before ALimit (the end when null), or null.
+  // Most runs of text and values are short: a plain loop finds their end
+  // sooner than a call, memchr takes over beyond that.
+  const char* Find(const char* AFrom, char AChar, const char* ALimit = nullptr) const {
+    const char* const limit = ALimit ? ALimit : FEnd;
+    const char* const quickEnd = limit - AFrom > 32 ? AFrom + 32 : limit;
+    for (const char* p = AFrom; p < quickEnd; ++p)
+      if (*p == AChar) return p;
+    if (quickEnd == limit) return nullptr;
+    return static_cast<const char*>(std::memchr(quickEnd, AChar, static_cast<size_t>(limit - quickEnd)));
+  }
   // The next character; NUL at the end (the text holds none).
   char Next() const { return FAt < FEnd ? *FAt : '\0'; }
   void SkipBlanks() {
@@ -167,11 +178,9 @@ class TTailReader {
       const char quote = Next();
       if (quote != '\'' && quote != '"') return false;
       ++FAt;
-      const void* end = std::memchr(FAt, quote, static_cast<size_t>(FEnd - FAt));
-      if (end == nullptr) return false;
-      const size_t length = static_cast<size_t>(static_cast<const char*>(end) - FAt);
-      if (std::memchr(FAt, '<', length) != nullptr) return false;
-      FAt += length + 1;
+      const char* end = Find(FAt, quote);
+      if (end == nullptr || Find(FAt, '<', end) != nullptr) return false;
+      FAt = end + 1;
     }
   }
 

@@ -18,9 +18,16 @@ namespace {
 constexpr size_t MaxLineBytes = 16 * 1024 * 1024;
 constexpr size_t BlockBytes = 64 * 1024;
 
+// Where ANeedle first stands in AText, or npos. memmem: find's
+// first-character scan would stop at every "<" of an event.
+size_t FindText(std::string_view AText, std::string_view ANeedle) {
+  const void* found = memmem(AText.data(), AText.size(), ANeedle.data(), ANeedle.size());
+  return found ? static_cast<size_t>(static_cast<const char*>(found) - AText.data()) : std::string_view::npos;
+}
+
 std::optional<uint64_t> RecordIdOf(std::string_view ALine) {
   constexpr std::string_view Tag = "<EventRecordID>";
-  const size_t start = ALine.find(Tag);
+  const size_t start = FindText(ALine, Tag);
   if (start == std::string_view::npos) return std::nullopt;
   size_t i = start + Tag.size();
   uint64_t id = 0;
@@ -38,7 +45,7 @@ std::optional<uint64_t> RecordIdOf(std::string_view ALine) {
 
 uint64_t WrittenTimeOf(std::string_view ALine) {
   for (std::string_view tag : {std::string_view("SystemTime='"), std::string_view("SystemTime=\"")}) {
-    const size_t start = ALine.find(tag);
+    const size_t start = FindText(ALine, tag);
     if (start == std::string_view::npos) continue;
     const size_t valueStart = start + tag.size();
     const size_t end = ALine.find(tag.back(), valueStart);
@@ -107,11 +114,14 @@ uint64_t ForEachLine(const TFile& AFile, uint64_t AOffset, TOnLine&& AOnLine) {
         }
         break;
       }
-      if (!skipping) pending.append(data.substr(0, newline));
+      // A line that lies whole in the block is handed over where it is.
+      const bool inBlock = !skipping && pending.empty();
+      const std::string_view blockLine = data.substr(0, newline);
+      if (!skipping && !inBlock) pending.append(blockLine);
       data.remove_prefix(newline + 1);
       const uint64_t lineEnd = readAt - data.size();
-      const bool keepGoing =
-          skipping || pending.size() > MaxLineBytes || AOnLine(std::string_view(pending), pendingStart);
+      const bool keepGoing = skipping || pending.size() > MaxLineBytes ||
+                             AOnLine(inBlock ? blockLine : std::string_view(pending), pendingStart);
       skipping = false;
       pending.clear();
       pendingStart = lineEnd;

@@ -1,5 +1,5 @@
 // The service killed with SIGKILL at random moments while it forwards a
-// growing channel to rsyslog over TCP and TLS and to the test bulk endpoint,
+// growing channel to rsyslog over TCP, RELP and TLS and to the test bulk endpoint,
 // and started again each time: every record arrives at every receiver at
 // least once. The records sent twice (taken after the last bookmark save, or
 // taken by one receiver and not yet by another, at a kill) are counted per
@@ -109,7 +109,8 @@ class CrashRecoveryTest : public testing::Test, protected test::TServiceFolders 
     return "{\"logLevel\": 2, \"processingThreads\": " + std::to_string(ProcessingThreads) +
            ", \"interfaces\": [{\"name\": \"Crash\", \"path\": \"Crash\", \"batchSize\": " + std::to_string(BatchSize) +
            ", \"startAtBeginning\": true, \"syslogReceivers\": [" +
-           syslog("Tcp", TInput::Tcp, "TCP") + ", " + syslog("Tls", TInput::Tls, "TLS1.2") +
+           syslog("Tcp", TInput::Tcp, "TCP") + ", " + syslog("Relp", TInput::Relp, "RELP") + ", " +
+           syslog("Tls", TInput::Tls, "TLS1.2") +
            "], \"beatReceivers\": [{\"name\": \"B\", \"protocol\": \"http\", \"host\": \"127.0.0.1\", \"port\": " +
            std::to_string(FBulk->Port()) + ", \"esVersion\": 7, \"createTemplate\": false, \"documentId\": true}]}]}";
   }
@@ -132,7 +133,8 @@ class CrashRecoveryTest : public testing::Test, protected test::TServiceFolders 
   }
   // Every receiver's arrivals so far, in the order of ReceiverNames.
   std::vector<TArrivals> Arrivals(size_t ARecords) const {
-    return {SyslogArrivals(TInput::Tcp, ARecords), SyslogArrivals(TInput::Tls, ARecords), BulkArrivals(ARecords)};
+    return {SyslogArrivals(TInput::Tcp, ARecords), SyslogArrivals(TInput::Relp, ARecords),
+            SyslogArrivals(TInput::Tls, ARecords), BulkArrivals(ARecords)};
   }
 
   static constexpr size_t BatchSize = 500;
@@ -143,7 +145,7 @@ class CrashRecoveryTest : public testing::Test, protected test::TServiceFolders 
   // save: about a batch, and what completes while a save is written (more on
   // a busy disk).
   static constexpr size_t DuplicateBound = (2 * ProcessingThreads + 2 + 4) * BatchSize;
-  static constexpr const char* ReceiverNames[] = {"TCP", "TLS", "Bulk"};
+  static constexpr const char* ReceiverNames[] = {"TCP", "RELP", "TLS", "Bulk"};
 
   std::unique_ptr<test::TTestCertificate> FCertificate;
   std::unique_ptr<TRsyslogRunner> FRsyslog;
@@ -204,6 +206,7 @@ TEST_F(CrashRecoveryTest, EveryRecordArrivesAtEveryReceiverAcrossKills) {
     if (std::chrono::steady_clock::now() - lastLook < std::chrono::milliseconds(500)) return false;
     lastLook = std::chrono::steady_clock::now();
     return FBulk->DocumentCount() >= records && SyslogArrivals(TInput::Tcp, records).Missing == 0 &&
+           SyslogArrivals(TInput::Relp, records).Missing == 0 &&
            SyslogArrivals(TInput::Tls, records).Missing == 0 && BulkArrivals(records).Missing == 0;
   };
   const bool all = test::WaitUntil(complete, std::chrono::seconds(600), "every record at every receiver");

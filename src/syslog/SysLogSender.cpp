@@ -206,10 +206,7 @@ void TSysLogSender::Flush() {
   // With a copy file, a message counts as taken once its line is written too.
   if (saving && !saved.empty()) AppendToFile(saved);
   Settle(attempt, std::move(batch), failure);
-  const int sent = static_cast<int>(FSent.load() - sentBefore);
-
-  const double elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
-  LogCountLine(sent, total, elapsed);
+  LogCountLine(total, sentBefore, started);
   if (!FSenderOptions.Persistent) LogDebug("Disconnected from SysLog Receiver");
 }
 
@@ -250,11 +247,7 @@ void TSysLogSender::FlushRelp(std::deque<TMessage>&& ABatch) {
   if (!FRelp) LogDebug("Disconnected from SysLog Receiver");
   Settle(attempt, std::move(ABatch), failure);
 
-  if (total > 0) {
-    const double elapsed =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
-    LogCountLine(static_cast<int>(FSent.load() - sentBefore), total, elapsed);
-  }
+  if (total > 0) LogCountLine(total, sentBefore, started);
   if (saving && !saved.empty()) AppendToFile(saved);
 }
 
@@ -466,9 +459,12 @@ void TSysLogSender::AppendToFile(const std::vector<std::string>& ATexts) {
     LogError("Could not Append text to file %s. %s.", FSenderOptions.FileName.c_str(), std::strerror(errno));
 }
 
-void TSysLogSender::LogCountLine(int ASent, int ATotal, double AMilliseconds) {
-  LogDebug("[Senders] Sent %d of %d messages to host %s in %.3f  millisconds using %s", ASent, ATotal,
-           FHost.c_str(), AMilliseconds, TransportName(FTransport));
+void TSysLogSender::LogCountLine(int ATotal, uint64_t ASentBefore, std::chrono::steady_clock::time_point AStarted) {
+  const int sent = static_cast<int>(FSent.load() - ASentBefore);
+  const double milliseconds =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - AStarted).count();
+  LogDebug("[Senders] Sent %d of %d messages to host %s in %.3f  millisconds using %s", sent, ATotal,
+           FHost.c_str(), milliseconds, TransportName(FTransport));
 }
 
 }  // namespace zor

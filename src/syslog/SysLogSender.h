@@ -195,7 +195,9 @@ class TSysLogSender : public TSenderWorker<TBaseSysLogMessage> {
   // the session.
   void ReturnHeld(std::deque<TMessage>& ABatch);
   void AppendToFile(const std::vector<std::string>& ATexts);
-  void LogCountLine(int ASent, int ATotal, double AMilliseconds);
+  // The debug line of one flush: what was sent of ATotal since FSent stood at
+  // ASentBefore, and how long it took since AStarted.
+  void LogCountLine(int ATotal, uint64_t ASentBefore, std::chrono::steady_clock::time_point AStarted);
 
   // Constant after construction.
   const std::string FHost;

@@ -268,6 +268,8 @@ std::optional<TEvtxPlace> TEvtxReader::SeekEnd() {
 }
 
 void AppendOneLine(std::string& AOut, std::string_view AXml) {
+  // An empty view may carry no pointer at all, and memchr must not see one.
+  if (AXml.empty()) return;
   // Line breaks are rare: find them with memchr, which scans many bytes a step.
   const char* from = AXml.data();
   const char* const end = from + AXml.size();

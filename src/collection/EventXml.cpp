@@ -104,8 +104,9 @@ class TTailReader {
   explicit TTailReader(std::string_view AText) : FAt(AText.data()), FEnd(AText.data() + AText.size()) {}
 
   bool Read() {
-    // A NUL ends the parser's input.
-    if (std::memchr(FAt, '\0', static_cast<size_t>(FEnd - FAt)) != nullptr) return false;
+    // An empty tail closes nothing (and its pointer may be null, which memchr
+    // must not see). A NUL ends the parser's input.
+    if (FAt == FEnd || std::memchr(FAt, '\0', static_cast<size_t>(FEnd - FAt)) != nullptr) return false;
     constexpr size_t MaxDepth = 64;
     std::string_view open[MaxDepth];
     size_t depth = 0;

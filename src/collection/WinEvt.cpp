@@ -48,7 +48,8 @@ bool CopyOut(std::string_view AText, uint32_t ABufferSize, void* ABuffer, uint32
   const auto needed = static_cast<uint32_t>(AText.size() + 1);
   *ABufferUsed = needed;
   if (!ABuffer || ABufferSize < needed) return Fail(ERROR_INSUFFICIENT_BUFFER);
-  std::memcpy(ABuffer, AText.data(), AText.size());
+  // An empty view's pointer may be null, which memcpy must not see.
+  if (!AText.empty()) std::memcpy(ABuffer, AText.data(), AText.size());
   static_cast<char*>(ABuffer)[AText.size()] = '\0';
   Succeed();
   return true;

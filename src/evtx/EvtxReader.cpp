@@ -267,6 +267,12 @@ std::optional<TEvtxPlace> TEvtxReader::SeekEnd() {
   return std::nullopt;
 }
 
+bool HasLineBreak(std::string_view AXml) {
+  if (AXml.empty()) return false;
+  return std::memchr(AXml.data(), '\n', AXml.size()) != nullptr ||
+         std::memchr(AXml.data(), '\r', AXml.size()) != nullptr;
+}
+
 void AppendOneLine(std::string& AOut, std::string_view AXml) {
   // An empty view may carry no pointer at all, and memchr must not see one.
   if (AXml.empty()) return;

@@ -195,4 +195,8 @@ class TEvtxReader {
 // "&#10;", so that one record fits on one line of a text file.
 void AppendOneLine(std::string& AOut, std::string_view AXml);
 
+// Whether AXml holds a CR or an LF (false for an empty view, whose pointer
+// may be null).
+bool HasLineBreak(std::string_view AXml);
+
 }  // namespace zor

@@ -25,6 +25,8 @@ class TOutBuffer {
   void Commit(char* AEnd) { FSize = static_cast<size_t>(AEnd - FData.get()); }
 
   void Append(const char* AText, size_t ASize) {
+    // Nothing to add: AText may be null then, and so may the buffer be.
+    if (ASize == 0) return;
     char* p = Reserve(ASize);
     std::memcpy(p, AText, ASize);
     FSize += ASize;

@@ -1,7 +1,6 @@
 #include "evtx/ParallelEvtxReader.h"
 
 #include <algorithm>
-#include <cstring>
 #include <exception>
 #include <stdexcept>
 #include <string_view>
@@ -123,7 +122,7 @@ class TChunkDecodeThread : public TCustomThread {
   // Rewrites the record at AText[ABegin, end) with its line breaks as references.
   void WriteOnOneLine(TOutBuffer& AText, size_t ABegin) {
     const std::string_view xml = AText.View().substr(ABegin);
-    if (!std::memchr(xml.data(), '\n', xml.size()) && !std::memchr(xml.data(), '\r', xml.size())) return;
+    if (!HasLineBreak(xml)) return;
     FLine.clear();
     AppendOneLine(FLine, xml);
     AText.Truncate(ABegin);

@@ -21,6 +21,8 @@ constexpr size_t BlockBytes = 64 * 1024;
 // Where ANeedle first stands in AText, or npos. memmem: find's
 // first-character scan would stop at every "<" of an event.
 size_t FindText(std::string_view AText, std::string_view ANeedle) {
+  // Also keeps an empty view's null pointer away from memmem.
+  if (AText.size() < ANeedle.size()) return std::string_view::npos;
   const void* found = memmem(AText.data(), AText.size(), ANeedle.data(), ANeedle.size());
   return found ? static_cast<size_t>(static_cast<const char*>(found) - AText.data()) : std::string_view::npos;
 }

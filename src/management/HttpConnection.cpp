@@ -334,7 +334,8 @@ std::string THttpConnection::ServeBytes(const THttpHandlers& AHandlers, std::str
   std::string answers;
   TIO io{[&](char* ABuffer, size_t ASize) {
            const size_t count = std::min(ASize, ARequest.size() - position);
-           std::memcpy(ABuffer, ARequest.data() + position, count);
+           // An empty request's pointer may be null, which memcpy must not see.
+           if (count != 0) std::memcpy(ABuffer, ARequest.data() + position, count);
            position += count;
            return static_cast<ssize_t>(count);
          },

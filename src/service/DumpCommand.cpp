@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -76,7 +75,7 @@ class TDumpProgress {
 
 void WriteRecord(std::string& ALine, std::string_view AXml) {
   // Most records hold no line break: they go out as they are.
-  if (!std::memchr(AXml.data(), '\n', AXml.size()) && !std::memchr(AXml.data(), '\r', AXml.size())) {
+  if (!HasLineBreak(AXml)) {
     std::fwrite(AXml.data(), 1, AXml.size(), stdout);
     std::fputc('\n', stdout);
     return;

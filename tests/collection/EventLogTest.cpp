@@ -446,6 +446,8 @@ TEST(EventLogTest, ResetSystemFailsAndReadsSystemAsResetDoes) {
     EXPECT_TRUE(eventxml::ClosesEvent(std::string_view(xml).substr(end + 9)));
     EXPECT_EQ(Outcome(onlySystem, xml, true), Outcome(whole, xml, false));
   }
+  // Nothing closes nothing, also from a view without a pointer.
+  EXPECT_FALSE(eventxml::ClosesEvent(std::string_view()));
 }
 
 TEST(EventLogTest, RenderingInfoKeywordsAndMissingTexts) {

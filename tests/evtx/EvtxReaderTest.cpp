@@ -385,17 +385,19 @@ TEST(EvtxReaderTest, DumpWritesOneRecordPerLine) {
 }
 
 TEST(EvtxReaderTest, AppendOneLineWritesLineBreaksAsReferences) {
-  const std::pair<std::string, std::string> cases[] = {
+  const std::pair<std::string_view, std::string_view> cases[] = {
       {"<a>1\r\n2\n</a>\r", "<a>1&#13;&#10;2&#10;</a>&#13;"},
       {"\n\n\r\r<a/>", "&#10;&#10;&#13;&#13;<a/>"},
       {"<a>\n</a>\n\r", "<a>&#10;</a>&#10;&#13;"},
       {"<a/>", "<a/>"},
       {"", ""},
+      {std::string_view(), ""},  // no pointer at all
   };
   for (const auto& [xml, expected] : cases) {
     std::string out = "x";
     AppendOneLine(out, xml);
-    EXPECT_EQ(out, "x" + expected) << xml;
+    EXPECT_EQ(out, "x" + std::string(expected)) << xml;
+    EXPECT_EQ(HasLineBreak(xml), xml != expected) << xml;
   }
 }
 

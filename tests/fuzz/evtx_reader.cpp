@@ -137,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   FILE* file = std::fopen(path.c_str(), "wb");
   if (!file) return 0;
-  std::fwrite(data, 1, size, file);
+  if (size != 0) std::fwrite(data, 1, size, file);  // the empty input may come without a pointer
   std::fclose(file);
   ReadFile(path, false, zor::TEvtxRenderProfile::erpCurrent);
   ReadFile(path, true, zor::TEvtxRenderProfile::erpLegacy);

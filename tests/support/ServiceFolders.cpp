@@ -70,15 +70,23 @@ uint16_t TServiceFolders::EndPointPort(int ANth) const {
 }
 
 testing::AssertionResult TServiceFolders::LogInOrder(const std::vector<std::string>& ATexts) const {
-  const std::string log = Log();
-  size_t at = 0;
-  for (const std::string& text : ATexts) {
-    const size_t found = log.find(text, at);
-    if (found == std::string::npos)
-      return testing::AssertionFailure() << "\"" << text << "\" missing or out of order in:\n" << log;
-    at = found + text.size();
-  }
-  return testing::AssertionSuccess();
+  std::string log;
+  const std::string* missing = nullptr;
+  const auto inOrder = [&] {
+    log = Log();
+    size_t at = 0;
+    for (const std::string& text : ATexts) {
+      const size_t found = log.find(text, at);
+      if (found == std::string::npos) {
+        missing = &text;
+        return false;
+      }
+      at = found + text.size();
+    }
+    return true;
+  };
+  if (WaitUntil(inOrder, std::chrono::seconds(30))) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "\"" << *missing << "\" missing or out of order in:\n" << log;
 }
 
 }  // namespace zor::test

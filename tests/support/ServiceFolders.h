@@ -37,7 +37,9 @@ class TServiceFolders {
   // The port of the ANth management endpoint the log says was started (1:
   // the first); waits for it, 0 when none came.
   uint16_t EndPointPort(int ANth = 1) const;
-  // The texts appear in the log in this order.
+  // The texts appear in the log in this order. Waits for them as LogHas does:
+  // the service's logger writes its lines a while after they were logged, so
+  // one line there says nothing of the lines logged after it.
   [[nodiscard]] testing::AssertionResult LogInOrder(const std::vector<std::string>& ATexts) const;
 
  protected:

@@ -34,7 +34,9 @@ class IService {
 // SIGHUP as SERVICE_CONTROL_PARAMCHANGE to the service thread.
 //
 // Call Run from the main thread before any other thread exists, so no thread
-// takes these signals the default way.
+// takes these signals the default way. A program that runs a host holds them
+// from the start of main (TSignalHold): one that comes while it starts is
+// then read here, once Run begins, instead of ending the process.
 class TServiceHost {
  public:
   explicit TServiceHost(IService& AService) : FService(AService) {}

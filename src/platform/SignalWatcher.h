@@ -14,7 +14,8 @@ namespace zor {
 //
 // Create it on the main thread before any other thread starts, or a thread
 // created earlier may still take the signals the default way. Wait is called
-// by one thread at a time. Destroying it unblocks the signals again.
+// by one thread at a time. Destroying it gives back the mask it found, so
+// signals a TSignalHold blocked before stay blocked.
 class TSignalWatcher {
  public:
   // Throws EPlatformError when the signals cannot be blocked or read.
@@ -29,7 +30,7 @@ class TSignalWatcher {
 
  private:
   int FFd;
-  sigset_t FMask;  // the signals blocked here
+  sigset_t FPrevious;  // the mask found at construction
 };
 
 }  // namespace zor

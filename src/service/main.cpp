@@ -1,12 +1,20 @@
 // Program entry: parses the command line and hands over to one command.
 #include <CLI/CLI.hpp>
 
+#include <csignal>
 #include <cstdio>
 
+#include "platform/SignalHold.h"
 #include "service/ProgramOptions.h"
 
 int main(int argc, char** argv) {
   using namespace zor;
+
+  // The service's stop and reconfigure signals are held from the first line:
+  // one that comes while the service starts waits for its host instead of
+  // ending the process. The other commands get them back, to take the default
+  // way, as soon as the command line is read.
+  TSignalHold serviceSignals({SIGTERM, SIGINT, SIGHUP});
 
   CLI::App app{"Forwards Win Event Log Messages As Syslog", "zor-event-exporter"};
   app.set_version_flag("--version", std::string(ZOR_VERSION));
@@ -60,6 +68,7 @@ int main(int argc, char** argv) {
   status->add_option("--ca-file", statusArgs.CAFile, "Trusted certificates (PEM) for the endpoint's certificate");
 
   CLI11_PARSE(app, argc, argv);
+  if (install || uninstall || !app.get_subcommands().empty()) serviceSignals.Release();
 
   if (install && uninstall) {
     std::fprintf(stderr, "--install and --uninstall exclude each other\n");

@@ -29,6 +29,14 @@ using test::WaitUntil;
 // A service with its own data and program folders under one temporary folder.
 class ServiceProcessTest : public testing::Test, protected test::TServiceFolders {};
 
+// Whether process APid blocks ASignal (its main thread's mask).
+bool Blocks(pid_t APid, int ASignal) {
+  std::ifstream status("/proc/" + std::to_string(APid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with("SigBlk:")) return (std::stoull(line.substr(7), nullptr, 16) >> (ASignal - 1) & 1) != 0;
+  return false;
+}
+
 TEST_F(ServiceProcessTest, StartsWithDefaultsAndStopsCleanlyOnTermOrInterrupt) {
   for (int signal : {SIGTERM, SIGINT}) {
     SCOPED_TRACE(signal);
@@ -80,6 +88,25 @@ TEST_F(ServiceProcessTest, HangupReconfiguresFromTheFileAndAMissingFileLeavesThe
 
   service->Signal(SIGTERM);
   EXPECT_EQ(service->WaitForExit(), 0) << service->StandardError();
+}
+
+TEST_F(ServiceProcessTest, AStopOrHangupThatComesWhileTheServiceStartsIsTakenOnceItRuns) {
+  WriteConfig("{}");
+  for (int signal : {SIGHUP, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    std::filesystem::remove(LogFile());
+    auto service = Start();
+    // Sent as soon as the program holds it, well before its pipeline runs.
+    ASSERT_TRUE(WaitUntil([&] { return Blocks(service->Pid(), signal) || service->ExitStatus(); }));
+    service->Signal(signal);
+    if (signal == SIGHUP) {
+      ASSERT_TRUE(LogHas("Starting up for reconfigure")) << service->StandardError();
+      EXPECT_TRUE(LogInOrder({"Event log manager started", "Shutting down for reconfigure"}));
+      service->Signal(SIGTERM);
+    }
+    EXPECT_EQ(service->WaitForExit(), 0) << service->StandardError();
+    EXPECT_TRUE(LogInOrder({"Event log manager started", "So long... and thanks for all the fish!"}));
+  }
 }
 
 TEST_F(ServiceProcessTest, TrainingModeIsAnnouncedAndABlankConfigServerCountsAsNone) {

@@ -1,0 +1,21 @@
+#include "platform/SignalHold.h"
+
+#include "platform/PlatformError.h"
+
+namespace zor {
+
+TSignalHold::TSignalHold(std::initializer_list<int> ASignals) : FPrevious{} {
+  sigset_t mask;
+  sigemptyset(&mask);
+  for (int signal : ASignals) sigaddset(&mask, signal);
+  if (const int error = pthread_sigmask(SIG_BLOCK, &mask, &FPrevious); error != 0)
+    throw EPlatformError::FromErrno("pthread_sigmask", error);
+}
+
+void TSignalHold::Release() {
+  if (!FHeld) return;
+  FHeld = false;
+  pthread_sigmask(SIG_SETMASK, &FPrevious, nullptr);
+}
+
+}  // namespace zor

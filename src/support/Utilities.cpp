@@ -91,15 +91,36 @@ std::string InvalidInteger(const std::string& AValue) {
   return "'" + AValue + "' is not a valid integer value";
 }
 
+// Counts the readings of the time zone, so that a conversion kept from an
+// older reading is not used.
+std::atomic<uint64_t> GTimeZoneGeneration{0};
+
 // localtime_r reads the time zone once; a service that runs for years sees a
-// changed system time zone within a minute of the change.
-void RefreshTimeZone() {
+// changed system time zone within a minute of the change. Returns the
+// generation of the reading in force.
+uint64_t RefreshTimeZone() {
   static std::atomic<int64_t> lastRefresh{0};
   const int64_t now = static_cast<int64_t>(time(nullptr));
   int64_t last = lastRefresh.load(std::memory_order_relaxed);
-  if (now - last < 60 && now >= last) return;
-  if (lastRefresh.compare_exchange_strong(last, now)) tzset();
+  if ((now - last >= 60 || now < last) && lastRefresh.compare_exchange_strong(last, now)) {
+    tzset();
+    GTimeZoneGeneration.fetch_add(1, std::memory_order_acq_rel);
+  }
+  return GTimeZoneGeneration.load(std::memory_order_acquire);
 }
+
+// A thread's last conversion of one whole second: events come in runs that
+// share their second, and each conversion asks the C library for the zone's
+// rules at that instant under its process-wide lock.
+struct TKeptConversion {
+  uint64_t Generation = UINT64_MAX;
+  int64_t From = 0;
+  bool Done = false;  // From converts (else the conversion failed)
+  int64_t To = 0;
+  [[nodiscard]] bool Holds(uint64_t AGeneration, int64_t AFrom) const {
+    return Generation == AGeneration && From == AFrom;
+  }
+};
 
 // Every local-time conversion goes through here.
 bool LocalTm(time_t ASeconds, struct tm& AResult) {
@@ -192,42 +213,71 @@ bool TUtilities::TryUTCToLocal(TDateTime AUTC, TDateTime& ALocal) {
     rest += 1000;
     --seconds;
   }
-  struct tm local {};
-  if (!LocalTm(static_cast<time_t>(seconds), local)) return false;
-  ALocal = UnixMsToDateTime((seconds + local.tm_gmtoff) * 1000 + rest);
+  thread_local TKeptConversion kept;
+  const uint64_t generation = RefreshTimeZone();
+  if (!kept.Holds(generation, seconds)) {
+    struct tm local {};
+    const auto at = static_cast<time_t>(seconds);
+    const bool done = localtime_r(&at, &local) != nullptr;
+    kept = {generation, seconds, done, done ? seconds + local.tm_gmtoff : 0};
+  }
+  if (!kept.Done) return false;
+  ALocal = UnixMsToDateTime(kept.To * 1000 + rest);
   return true;
 }
 
+void TUtilities::TimeZoneChanged() {
+  tzset();
+  GTimeZoneGeneration.fetch_add(1, std::memory_order_acq_rel);
+}
+
 bool TUtilities::TryLocalToUTC(TDateTime ALocal, TDateTime& AUTC) {
-  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, ms = 0;
-  DecodeDateTime(ALocal, year, month, day, hour, minute, second, ms);
-  struct tm wanted {};
-  wanted.tm_year = year - 1900;
-  wanted.tm_mon = month - 1;
-  wanted.tm_mday = day;
-  wanted.tm_hour = hour;
-  wanted.tm_min = minute;
-  wanted.tm_sec = second;
-  // The reading taken as UTC, less the offset in force at the instant it
-  // names. The offset is looked up near the instant first, then at the
-  // instant found; a reading that no instant shows (inside a daylight-saving
-  // gap) does not exist. (mktime would do the same, but it reads the time
-  // zone files again on every call.)
-  struct tm asUtc = wanted;
-  const time_t readingSeconds = timegm(&asUtc);
-  for (time_t near : {readingSeconds, readingSeconds - 86400, readingSeconds + 86400}) {
-    struct tm probe {};
-    if (!LocalTm(near, probe)) return false;
-    const time_t seconds = readingSeconds - probe.tm_gmtoff;
-    struct tm back {};
-    if (!LocalTm(seconds, back)) return false;
-    if (back.tm_year == wanted.tm_year && back.tm_mon == wanted.tm_mon && back.tm_mday == wanted.tm_mday &&
-        back.tm_hour == wanted.tm_hour && back.tm_min == wanted.tm_min && back.tm_sec == wanted.tm_sec) {
-      AUTC = UnixMsToDateTime(static_cast<int64_t>(seconds) * 1000 + ms);
-      return true;
+  // The reading's whole second decides the result: the calendar fields are
+  // worked out only when the thread's last conversion was of another one.
+  const int64_t readingMs = DateTimeToUnixMs(ALocal);
+  int64_t reading = readingMs / 1000;
+  int64_t ms = readingMs % 1000;
+  if (ms < 0) {
+    ms += 1000;
+    --reading;
+  }
+  thread_local TKeptConversion kept;
+  const uint64_t generation = RefreshTimeZone();
+  if (!kept.Holds(generation, reading)) {
+    kept = {generation, reading, false, 0};
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, milliSecond = 0;
+    DecodeDateTime(ALocal, year, month, day, hour, minute, second, milliSecond);
+    struct tm wanted {};
+    wanted.tm_year = year - 1900;
+    wanted.tm_mon = month - 1;
+    wanted.tm_mday = day;
+    wanted.tm_hour = hour;
+    wanted.tm_min = minute;
+    wanted.tm_sec = second;
+    // The reading taken as UTC, less the offset in force at the instant it
+    // names. The offset is looked up near the instant first, then at the
+    // instant found; a reading that no instant shows (inside a daylight-saving
+    // gap) does not exist. (mktime would do the same, but it reads the time
+    // zone files again on every call.)
+    struct tm asUtc = wanted;
+    const time_t readingSeconds = timegm(&asUtc);
+    for (time_t near : {readingSeconds, readingSeconds - 86400, readingSeconds + 86400}) {
+      struct tm probe {};
+      if (localtime_r(&near, &probe) == nullptr) break;
+      const time_t seconds = readingSeconds - probe.tm_gmtoff;
+      struct tm back {};
+      if (localtime_r(&seconds, &back) == nullptr) break;
+      if (back.tm_year == wanted.tm_year && back.tm_mon == wanted.tm_mon && back.tm_mday == wanted.tm_mday &&
+          back.tm_hour == wanted.tm_hour && back.tm_min == wanted.tm_min && back.tm_sec == wanted.tm_sec) {
+        kept.Done = true;
+        kept.To = seconds;
+        break;
+      }
     }
   }
-  return false;
+  if (!kept.Done) return false;
+  AUTC = UnixMsToDateTime(kept.To * 1000 + ms);
+  return true;
 }
 
 TTimeSpan TUtilities::CurrentUTCOffset() {

@@ -96,6 +96,11 @@ class TUtilities {
   [[nodiscard]] static bool TryLocalToUTC(TDateTime ALocal, TDateTime& AUTC);
   // The zone's offset from UTC at this moment (positive east of Greenwich).
   [[nodiscard]] static TTimeSpan CurrentUTCOffset();
+  // Reads the time zone again now (TZ and the system's zone) and forgets the
+  // conversions each thread keeps of the second it converted last. The
+  // conversions above do this by themselves at most a minute after a change;
+  // call it right after changing TZ.
+  static void TimeZoneChanged();
 
   // ---- ISO 8601 and fixed forms ---------------------------------------------
 

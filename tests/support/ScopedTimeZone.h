@@ -5,9 +5,11 @@
 #include <optional>
 #include <string>
 
+#include "support/Utilities.h"
+
 namespace zor::test {
 
-// Sets the process's time zone (TZ, then tzset) for the life of the object
+// Sets the process's time zone (TZ, then TUtilities::TimeZoneChanged) for the life of the object
 // and restores the previous setting afterwards. POSIX rule strings such as
 // "EST5EDT,M3.2.0,M11.1.0" need no zone database. Not thread-safe: use it only
 // where no other thread reads local time.
@@ -16,7 +18,7 @@ class ScopedTimeZone {
   explicit ScopedTimeZone(const std::string& AZone) {
     if (const char* previous = std::getenv("TZ")) FPrevious = previous;
     ::setenv("TZ", AZone.c_str(), 1);
-    ::tzset();
+    TUtilities::TimeZoneChanged();
   }
   ~ScopedTimeZone() {
     if (FPrevious) {
@@ -24,7 +26,7 @@ class ScopedTimeZone {
     } else {
       ::unsetenv("TZ");
     }
-    ::tzset();
+    TUtilities::TimeZoneChanged();
   }
   ScopedTimeZone(const ScopedTimeZone&) = delete;
   ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;

@@ -321,11 +321,11 @@ class TimeZoneTest : public testing::Test {
       setenv("TZ", FPrevious.c_str(), 1);
     else
       unsetenv("TZ");
-    tzset();
+    TUtilities::TimeZoneChanged();
   }
   static void UseZone(const char* ARule) {
     setenv("TZ", ARule, 1);
-    tzset();
+    TUtilities::TimeZoneChanged();
   }
   static TDateTime At(int AYear, int AMonth, int ADay, int AHour, int AMinute, int AMs = 0) {
     return TUtilities::EncodeDateTime(AYear, AMonth, ADay, AHour, AMinute, 0, AMs);
@@ -377,6 +377,37 @@ TEST_F(TimeZoneTest, IndiaHasAHalfHourOffsetAndNoDaylightSaving) {
   // Now and NowUTC differ by the offset (allowing for the clock moving on).
   const double difference = (TUtilities::Now() - TUtilities::NowUTC()) * 24 * 60;
   EXPECT_NEAR(difference, 330.0, 0.5);
+}
+
+// Each thread keeps its last conversion of a second: readings of that second
+// keep their own milliseconds, and a new zone is used from the next
+// conversion on, in both directions and for a reading that does not exist.
+TEST_F(TimeZoneTest, KeptConversionsFollowTheZone) {
+  const struct {
+    const char* Zone;
+    int Hour, Minute;  // local time of 2024-03-31 01:30 UTC
+    bool GapExists;    // whether 02:30 local on that day exists
+  } zones[] = {
+      {"CET-1CEST,M3.5.0,M10.5.0/3", 3, 30, false},
+      {"IST-5:30", 7, 0, true},
+      {"CET-1CEST,M3.5.0,M10.5.0/3", 3, 30, false},
+  };
+  for (const auto& zone : zones) {
+    SCOPED_TRACE(zone.Zone);
+    UseZone(zone.Zone);
+    for (const int ms : {0, 250, 999}) {
+      TDateTime local = 0;
+      ASSERT_TRUE(TUtilities::TryUTCToLocal(At(2024, 3, 31, 1, 30, ms), local));
+      EXPECT_EQ(TUtilities::DateTimeToISOTimestampString(local),
+                TUtilities::DateTimeToISOTimestampString(At(2024, 3, 31, zone.Hour, zone.Minute, ms)));
+      TDateTime utc = 0;
+      ASSERT_TRUE(TUtilities::TryLocalToUTC(local, utc));
+      EXPECT_EQ(TUtilities::DateTimeToISOTimestampString(utc),
+                TUtilities::DateTimeToISOTimestampString(At(2024, 3, 31, 1, 30, ms)));
+      TDateTime gap = 0;
+      EXPECT_EQ(TUtilities::TryLocalToUTC(At(2024, 3, 31, 2, 30, ms), gap), zone.GapExists);
+    }
+  }
 }
 
 TEST_F(TimeZoneTest, FileTimesAreLocalAtTwoSecondResolution) {

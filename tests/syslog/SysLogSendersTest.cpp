@@ -6,7 +6,6 @@
 #include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/LoopbackSink.h"
@@ -134,9 +133,12 @@ TEST(SyslogTrainerTest, SendsAtStartThenOncePerInterval) {
   ASSERT_TRUE(WaitUntil([&] { return queue.Count() >= 2; }));
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900));
 
-  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  // Stopped as soon as the third is there (at 2 s): the next is a second away.
+  ASSERT_TRUE(WaitUntil([&] { return queue.Count() >= 4; }));
+  const auto third = std::chrono::steady_clock::now() - started;
   ASSERT_TRUE(everySecond.ThreadStop(true, INFINITE));
   ASSERT_TRUE(once.ThreadStop(true, INFINITE));
+  EXPECT_GE(third, std::chrono::seconds(2));
   size_t to514 = 0, to515 = 0;
   for (auto& message : queue.DequeueAll()) (message->DestinationPort() == 514 ? to514 : to515)++;
   EXPECT_EQ(to514, 3u);  // at 0 s, 1 s and 2 s

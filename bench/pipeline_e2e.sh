@@ -22,6 +22,9 @@
 # usage: [N=1000000] [THREADS="1 2"] [BATCH=1000] [RSYSLOG=0] [RELP=1] [KEEP=1] [IDLE_TIMEOUT=60]
 #        [WRAP="perf record -o F"]
 #        bench/pipeline_e2e.sh [BUILD_DIR]
+#   QUERY: every reader's event query ("selectionDetail"; it must select every
+#   event, as *[System[EventID>=0]] does, and hold no " or \\), so that each
+#   event is parsed for the query on its way.
 #   BUILD_DIR defaults to build/release; the program and the helper targets
 #   (bench_line_sink, bench_xml_channel_gen, bench_channel_count) are built
 #   there when missing. RSYSLOG=0 leaves out the capture run and rsyslog (for

@@ -3,7 +3,7 @@
 # counts what arrives, the service and rsyslog runs, timing, stopping and the
 # result table.
 # Source it after setting build (the build folder) and UNIT; it reads N,
-# BATCH, IDLE_TIMEOUT, WRAP and ZOR_SHARED_DIR, and sets tmp (a temporary
+# BATCH, QUERY, IDLE_TIMEOUT, WRAP and ZOR_SHARED_DIR, and sets tmp (a temporary
 # folder removed on exit unless KEEP=1), pids (killed on exit), root and
 # channels.
 #
@@ -86,6 +86,7 @@ write_config() {
       ((first)) || printf ',\n'
       first=0
       printf '    {"id": %d, "name": "%s", "interfaceType": 1, "enabled": true, "path": "%s",' "$id" "$channel" "$channel"
+      if [[ -n ${QUERY:-} ]]; then printf ' "selectionDetail": "%s",' "$QUERY"; fi
       printf ' "startAtBeginning": true, "batchSize": %d,\n     %s}' "$BATCH" "${receivers//@ID@/$id}"
     done
     printf '\n  ]\n}\n'

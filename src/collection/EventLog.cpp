@@ -31,7 +31,31 @@ void TEventLog::ResetSystem(std::string&& AXMLString) {
   Parse(true);
 }
 
-bool TEventLog::ParseSystemPart() {
+void TEventLog::ResetSystem(std::string&& AXMLString, const TEventLogSystem& ASystem) {
+  FEventLogXML = std::move(AXMLString);
+  // Assigned, not moved: the record's strings keep their room from event to event.
+  FSystem = ASystem;
+  FEventData.Reset();
+  FRenderingInfo.Reset();
+}
+
+pugi::xml_node TEventLog::ReadSystemOf(std::string_view AXml, bool& ASystemRead) {
+  FEventLogXML.clear();
+  ASystemRead = false;
+  try {
+    ParseText(AXml, false, true);
+    ASystemRead = true;
+  } catch (const EEventLogError&) {
+    // A failed parse leaves what it read before the error.
+    FDocument.reset();
+    return {};
+  } catch (const EConvertError&) {
+    // The document stands; System holds what it read before the number.
+  }
+  return FDocument.document_element();
+}
+
+bool TEventLog::ParseSystemPart(std::string_view AXml) {
   // The cut ends with the first "</System>" and is closed with "</Event>". It
   // reads as the whole does when it parses with "Event" as its only top-level
   // element and the rest of the text closes that element in plain XML: the
@@ -40,7 +64,7 @@ bool TEventLog::ParseSystemPart() {
   // a deeper element, leaves a cut that does not parse so.
   constexpr std::string_view EndTag = "</System>";
   constexpr std::string_view RootEnd = "</Event>";
-  const std::string_view xml = FEventLogXML;
+  const std::string_view xml = AXml;
   // memmem: find's first-character scan stops at every "<" of the event.
   const void* found = memmem(xml.data(), xml.size(), EndTag.data(), EndTag.size());
   if (found == nullptr) return false;
@@ -65,16 +89,21 @@ bool TEventLog::ParseSystemPart() {
   return true;
 }
 
-void TEventLog::Parse(bool AOnlySystem) {
+void TEventLog::Parse(bool AOnlySystem) { ParseText(FEventLogXML, AOnlySystem, AOnlySystem); }
+
+void TEventLog::ParseText(std::string_view AXml, bool ACutAtSystem, bool AOnlySystem) {
   FSystem.Reset();
   FEventData.Reset();
   FRenderingInfo.Reset();
-  if (TUtilities::IsBlank(FEventLogXML)) return;
-  if (AOnlySystem && ParseSystemPart()) return;
+  if (TUtilities::IsBlank(AXml)) {
+    FDocument.reset();
+    return;
+  }
+  if (ACutAtSystem && ParseSystemPart(AXml)) return;
 
   // The document points into the buffer: drop it before the buffer changes.
   FDocument.reset();
-  FParseBuffer.assign(FEventLogXML);
+  FParseBuffer.assign(AXml);
   const pugi::xml_parse_result result = FDocument.load_buffer_inplace(
       FParseBuffer.data(), FParseBuffer.size(), eventxml::ParseOptions, pugi::encoding_utf8);
   eventxml::CheckParseResult(result);

@@ -5,6 +5,7 @@
 #include <istream>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "collection/EventLogData.h"
 #include "collection/EventLogRenderingInfo.h"
@@ -50,6 +51,19 @@ class TEventLog {
   // System is plain (ClosesEvent in EventXml.h): only the event up to the
   // end of System is parsed, the rest is only checked.
   void ResetSystem(std::string&& AXMLString);
+  // ResetSystem(std::move(AXMLString)) for a text whose System values were
+  // read on its way here (ReadSystemOf on that same text gave ASystem):
+  // the same record, without parsing the text again.
+  void ResetSystem(std::string&& AXMLString, const TEventLogSystem& ASystem);
+
+  // Parses AXml whole, as Reset does, for a caller that keeps the text
+  // itself and reads the parse (an event query): EventLogXML becomes empty,
+  // System is read (EventData and RenderingInfo stay empty). Returns the
+  // document element, valid until this record changes again, or a null
+  // node when the text is blank or not well formed (nothing read then).
+  // ASystemRead: whether System holds what Reset gives it; false when a
+  // number in it does not convert (Reset fails there).
+  [[nodiscard]] pugi::xml_node ReadSystemOf(std::string_view AXml, bool& ASystemRead);
 
   // A new syslog message for this event under the reader's rules: IETF when
   // AMessageType is exactly "IETF" and the reader is not raw-log-only, BSD
@@ -77,10 +91,14 @@ class TEventLog {
  private:
   // Reads System alone when AOnlySystem, else every part.
   void Parse(bool AOnlySystem = false);
-  // The System-only parse of the text up to the end of its first System
+  // Parses AXml (cut after System where ACutAtSystem allows it and the cut
+  // reads as the whole) and reads System alone when AOnlySystem, else every
+  // part. Fails as Reset does.
+  void ParseText(std::string_view AXml, bool ACutAtSystem, bool AOnlySystem);
+  // The System-only parse of AXml up to the end of its first System
   // element; false (nothing read) when that way does not give what the
   // whole parse gives, or cannot tell.
-  bool ParseSystemPart();
+  bool ParseSystemPart(std::string_view AXml);
   // GetSyslogMessage without its text; whether the text is the rendered message.
   [[nodiscard]] std::unique_ptr<TBaseSysLogMessage> NewSyslogMessage(const TCollectionInterface& AInterface,
                                                                       const std::string& AMessageType) const;

@@ -24,15 +24,16 @@ constexpr int32_t MaxBatchSize = 1 << 20;
 
 std::string LastErrorText(uint32_t ACode) { return TWinEvt::SysErrorMessage(ACode); }
 
-// Replaces every CR LF pair by one blank, then removes every remaining CR and LF.
-void StripNewLines(std::string& AText) {
+// Replaces every CR LF pair by one blank, then removes every remaining CR and
+// LF; whether there was any.
+bool StripNewLines(std::string& AText) {
   // Most events hold no line break: two quick scans, nothing copied. Else the
   // text is compacted in place from the first break on.
   const size_t size = AText.size();
   const char* const data = AText.data();
   const void* const lf = std::memchr(data, '\n', size);
   const void* const cr = std::memchr(data, '\r', size);
-  if (lf == nullptr && cr == nullptr) return;
+  if (lf == nullptr && cr == nullptr) return false;
   size_t from = size;
   if (lf != nullptr) from = static_cast<size_t>(static_cast<const char*>(lf) - data);
   if (cr != nullptr) from = std::min(from, static_cast<size_t>(static_cast<const char*>(cr) - data));
@@ -47,6 +48,7 @@ void StripNewLines(std::string& AText) {
     }
   }
   AText.resize(to);
+  return true;
 }
 
 // The record id that bookmark XML AXml holds for channel AChannel (letter case
@@ -83,6 +85,7 @@ TEventLogSubscriber::TEventLogSubscriber(TEventLogMessageProcessor* AProcessor, 
       FInterface(std::make_unique<TCollectionInterface>(AInterface)),
       FStateFolder(AStateFolder),
       FName(AInterface.Name()),
+      FKeepSystem(TProcessingBatch::ReadsSystemAlone(AInterface) && !TUtilities::IsBlank(AInterface.SelectionDetail())),
       FBookmarkFile(AStateFolder, AInterface.Path()),
       FBookMarkHandle(nullptr, TEvtHandleCloser{FApi}) {
   LogInfo("[%s]Start Subscription", Tag());
@@ -176,6 +179,9 @@ TEvtHandle TEventLogSubscriber::Subscribe(EVT_HANDLE ASession) {
   FResumeAfter.reset();
 
   uint32_t flags = FInterface->StartAtBeginning() ? EvtSubscribeStartAtOldestRecord : EvtSubscribeToFutureEvents;
+  // Where the query parses each event anyway, a reader whose messages read
+  // System alone takes its values on instead of having them parsed again.
+  const uint32_t keepSystem = FKeepSystem ? static_cast<uint32_t>(EvtSubscribeKeepSystemValues) : 0u;
   if (!TUtilities::IsBlank(FBookMark)) {
     FBookMarkHandle.reset(FApi->EvtCreateBookmark(FBookMark.c_str()));
     if (FBookMarkHandle) {
@@ -196,7 +202,7 @@ TEvtHandle TEventLogSubscriber::Subscribe(EVT_HANDLE ASession) {
 
   const char* query = FInterface->SelectionDetail().c_str();
   TEvtHandle subscription(FApi->EvtSubscribe(ASession, &FEventSignal, FInterface->Path().c_str(), query,
-                                             FBookMarkHandle.get(), nullptr, nullptr, flags),
+                                             FBookMarkHandle.get(), nullptr, nullptr, flags | keepSystem),
                           TEvtHandleCloser{FApi});
   if (!subscription) {
     const uint32_t code = TWinEvt::GetLastError();
@@ -303,8 +309,11 @@ void TEventLogSubscriber::ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE
         if (FResumeAfter) NoteFirstRecord(recordId);
         FCounters->RecordsRead.fetch_add(1, relaxed);
         if (!IsExcluded(xml)) {
-          if (FInterface->StripNewLines()) StripNewLines(xml);
-          batch->EventList().push_back(std::move(xml));
+          // The values hold for the text they were read from, and only for it.
+          std::shared_ptr<const TEventLogSystem> system;
+          if (FKeepSystem && !xml.empty()) system = FApi->ParsedSystem(owned[k].get());
+          if (FInterface->StripNewLines() && StripNewLines(xml)) system.reset();
+          batch->AddEvent(std::move(xml), std::move(system));
         } else {
           FCounters->RecordsExcluded.fetch_add(1, relaxed);
         }

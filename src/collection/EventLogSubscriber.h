@@ -106,6 +106,9 @@ class TEventLogSubscriber : public TCustomThread {
   TEvent FEventSignal;
   const std::string FStateFolder;
   const std::string FName;
+  // The reader's messages read System alone: values its query read on the
+  // way are taken on with each event.
+  const bool FKeepSystem;
   std::vector<std::unique_ptr<TRegularExpression>> FRegEx;
   const TBookmarkFile FBookmarkFile;
   // Shared with the keeper and with the batches on their way.

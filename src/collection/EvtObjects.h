@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "collection/EventLogSystem.h"
 #include "collection/WinEvt.h"
 #include "evtx/ChannelStore.h"
 #include "platform/CriticalSection.h"
@@ -54,8 +55,13 @@ struct TEvtPosition {
 // One event handed out by EvtNext. Immutable.
 class TEvtEvent final : public TEvtObject {
  public:
-  TEvtEvent(std::string AChannel, TRecordPlace APlace, std::string AXml, std::vector<TEvtPosition> APositions)
-      : Channel(std::move(AChannel)), Place(APlace), Xml(std::move(AXml)), Positions(std::move(APositions)) {}
+  TEvtEvent(std::string AChannel, TRecordPlace APlace, std::string AXml, std::vector<TEvtPosition> APositions,
+            std::shared_ptr<const TEventLogSystem> ASystem = nullptr)
+      : Channel(std::move(AChannel)),
+        Place(APlace),
+        Xml(std::move(AXml)),
+        Positions(std::move(APositions)),
+        System(std::move(ASystem)) {}
   const std::string Channel;  // the subscription's name for the channel
   const TRecordPlace Place;   // where the record is in the channel's file
   const std::string Xml;
@@ -63,6 +69,10 @@ class TEvtEvent final : public TEvtObject {
   // out (this event's channel included), as Windows bookmarks record it;
   // empty where the subscription reads this event's channel alone.
   const std::vector<TEvtPosition> Positions;
+  // The values of Xml's System as the event record parser reads them, where
+  // the subscription's query parsed Xml and was asked to keep them (null
+  // otherwise). Shared with whoever takes them on with the text.
+  const std::shared_ptr<const TEventLogSystem> System;
 };
 
 // A position per channel, with the channel of the last update marked

@@ -1,13 +1,15 @@
 #include "collection/EvtSubscription.h"
 
+#include "collection/EventXml.h"
+
 #include <algorithm>
 
 namespace zor {
 
 TEvtSubscription::TEvtSubscription(const TChannelStore& AStore, std::vector<std::string> AChannels,
                                    std::unique_ptr<TEventQuery> AQuery, TStart AStart, TEvtBookmark* ABookmark,
-                                   TEvent* ASignal, TChannelWatcher::TOptions AWatchOptions)
-    : FQuery(std::move(AQuery)) {
+                                   TEvent* ASignal, bool AKeepSystem, TChannelWatcher::TOptions AWatchOptions)
+    : FQuery(std::move(AQuery)), FKeepSystem(AKeepSystem) {
   TCriticalSectionGuard guard(FLock);
   for (const std::string& channel : AChannels) FCursors.push_back({channel, AStore.OpenChannel(channel), {}, {}});
   // Watch before taking the starting points, so that nothing written after
@@ -40,8 +42,18 @@ void TEvtSubscription::Fill(TCursor& ACursor, size_t AWant) {
     records.clear();
     if (ACursor.Source->Read(AWant - ACursor.Pending.size(), records) == 0) return;
     for (TChannelRecord& record : records) {
-      if (FQuery->SelectsEverything() || FQuery->MatchesXml(record.Xml, ACursor.Channel))
-        ACursor.Pending.push_back(std::move(record));
+      if (FQuery->SelectsEverything()) {
+        ACursor.Pending.push_back({std::move(record), nullptr});
+        continue;
+      }
+      // Malformed XML matches nothing.
+      static_assert(eventxml::ParseOptions == TEventQuery::QueryParseOptions);
+      bool systemRead = false;
+      const pugi::xml_node event = FParser.ReadSystemOf(record.Xml, systemRead);
+      if (!event || !FQuery->Matches(event, ACursor.Channel)) continue;
+      std::shared_ptr<const TEventLogSystem> system;
+      if (FKeepSystem && systemRead) system = std::make_shared<const TEventLogSystem>(FParser.System());
+      ACursor.Pending.push_back({std::move(record), std::move(system)});
     }
   }
 }
@@ -54,10 +66,11 @@ size_t TEvtSubscription::Next(size_t AMax, std::vector<std::shared_ptr<TEvtEvent
     TCursor* earliest = nullptr;
     for (TCursor& cursor : FCursors)
       if (!cursor.Pending.empty() &&
-          (!earliest || cursor.Pending.front().WrittenTime < earliest->Pending.front().WrittenTime))
+          (!earliest || cursor.Pending.front().Record.WrittenTime < earliest->Pending.front().Record.WrittenTime))
         earliest = &cursor;
     if (!earliest) break;
-    TChannelRecord& record = earliest->Pending.front();
+    TSelected& selected = earliest->Pending.front();
+    TChannelRecord& record = selected.Record;
     earliest->Delivered = record.Place();
     // With one channel the event's own place is the whole position.
     std::vector<TEvtPosition> positions;
@@ -65,7 +78,7 @@ size_t TEvtSubscription::Next(size_t AMax, std::vector<std::shared_ptr<TEvtEvent
       for (const TCursor& cursor : FCursors)
         if (cursor.Delivered) positions.push_back({cursor.Channel, *cursor.Delivered});
     AEvents.push_back(std::make_shared<TEvtEvent>(earliest->Channel, record.Place(), std::move(record.Xml),
-                                                  std::move(positions)));
+                                                  std::move(positions), std::move(selected.System)));
     earliest->Pending.pop_front();
     ++count;
   }

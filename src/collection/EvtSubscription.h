@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "collection/ChannelWatcher.h"
+#include "collection/EventLog.h"
 #include "collection/EvtObjects.h"
 #include "evtx/ChannelStore.h"
 #include "evtx/EventQuery.h"
@@ -26,6 +27,11 @@ namespace zor {
 // copy or appears late gives each new record exactly once, and a bookmarked
 // record that no longer exists resumes at the oldest record after it.
 //
+// A query is evaluated on one parse of each record, made with the event
+// record parser's options; with AKeepSystem, the System values of that parse
+// go on with each event handed out (TEvtEvent::System), so that nobody parses
+// the text again for them.
+//
 // Next may be called from any thread (its lock serialises callers); the
 // watcher calls only ASignal->Set. ASignal must outlive the subscription.
 class TEvtSubscription final : public TEvtObject {
@@ -37,7 +43,7 @@ class TEvtSubscription final : public TEvtObject {
   // Throws EZorError subclasses (channel, EVTX, platform errors).
   TEvtSubscription(const TChannelStore& AStore, std::vector<std::string> AChannels,
                    std::unique_ptr<TEventQuery> AQuery, TStart AStart, TEvtBookmark* ABookmark, TEvent* ASignal,
-                   TChannelWatcher::TOptions AWatchOptions = {});
+                   bool AKeepSystem = false, TChannelWatcher::TOptions AWatchOptions = {});
   ~TEvtSubscription() override;
 
   // Appends up to AMax selected events in delivery order (record id order per
@@ -47,11 +53,15 @@ class TEvtSubscription final : public TEvtObject {
   size_t Next(size_t AMax, std::vector<std::shared_ptr<TEvtEvent>>& AEvents) EXCLUDES(FLock);
 
  private:
+  struct TSelected {
+    TChannelRecord Record;
+    std::shared_ptr<const TEventLogSystem> System;  // null: not kept
+  };
   struct TCursor {
     std::string Channel;
     std::unique_ptr<IRecordSource> Source;  // stands after every record looked at
     std::optional<TRecordPlace> Delivered;  // the last record handed out (or the starting point)
-    std::deque<TChannelRecord> Pending;     // selected, not handed out yet
+    std::deque<TSelected> Pending;          // selected, not handed out yet
   };
 
   void Fill(TCursor& ACursor, size_t AWant) REQUIRES(FLock);
@@ -59,6 +69,9 @@ class TEvtSubscription final : public TEvtObject {
   TCriticalSection FLock;
   std::vector<TCursor> FCursors GUARDED_BY(FLock);
   const std::unique_ptr<TEventQuery> FQuery;
+  const bool FKeepSystem;
+  // Parses each record the query looks at; reused from record to record.
+  TEventLog FParser GUARDED_BY(FLock);
   // Last, so it stops before anything it could signal about goes.
   std::unique_ptr<TChannelWatcher> FWatcher;
 };

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "collection/EventLogSystem.h"
 #include "config/CollectionInterface.h"
 #include "delivery/AckBatch.h"
 
@@ -32,6 +33,25 @@ class TProcessingBatch {
   [[nodiscard]] const std::vector<std::string>& EventList() const { return FEventList; }
   [[nodiscard]] const TCollectionInterface& CollectionInterface() const { return *FInterface; }
 
+  // Appends one event's text, with the System values read from that same
+  // text on its way here (null: none; the processor parses the text).
+  void AddEvent(std::string&& AXml, std::shared_ptr<const TEventLogSystem> ASystem) {
+    if (ASystem) {
+      FSystems.resize(FEventList.size());
+      FSystems.push_back(std::move(ASystem));
+    }
+    FEventList.push_back(std::move(AXml));
+  }
+  // The System values that came with event AIndex of EventList, or null.
+  [[nodiscard]] const TEventLogSystem* ParsedSystem(size_t AIndex) const {
+    return AIndex < FSystems.size() ? FSystems[AIndex].get() : nullptr;
+  }
+  // Whether the processor reads only the System values of AReader's events:
+  // syslog messages alone, which carry the XML rather than the rendered message.
+  [[nodiscard]] static bool ReadsSystemAlone(const TCollectionInterface& AReader) {
+    return AReader.BeatReceivers().Count() == 0 && !AReader.Parse();
+  }
+
   // The bookmark XML (as the Event Log API renders it) after the last record
   // of the set; empty when the producer did not set one.
   [[nodiscard]] const std::string& LastRecordBookmark() const { return FLastRecordBookmark; }
@@ -45,6 +65,7 @@ class TProcessingBatch {
 
  private:
   std::vector<std::string> FEventList;
+  std::vector<std::shared_ptr<const TEventLogSystem>> FSystems;  // by index into FEventList; may be shorter
   const std::unique_ptr<TCollectionInterface> FInterface;
   std::string FLastRecordBookmark;
   std::shared_ptr<TAckBatch> FAckBatch;

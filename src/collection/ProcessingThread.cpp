@@ -103,11 +103,17 @@ TProcessingThread::TBatchOutput TProcessingThread::ProcessBatch(TProcessingBatch
   for (auto& list : beatLists) list.reserve(ABatch.EventList().size());
 
   // Syslog messages read only System unless they carry the rendered message.
-  const bool onlySystem = beatReceivers.Count() == 0 && !reader.Parse();
-  for (std::string& event : ABatch.EventList()) {
+  const bool onlySystem = TProcessingBatch::ReadsSystemAlone(reader);
+  std::vector<std::string>& events = ABatch.EventList();
+  for (size_t index = 0; index < events.size(); ++index) {
     try {
       // The record takes the text; the last message made from it takes it on.
-      if (onlySystem)
+      // System values read on the way (by the reader's query) are not read again.
+      std::string& event = events[index];
+      const TEventLogSystem* const parsed = onlySystem ? ABatch.ParsedSystem(index) : nullptr;
+      if (parsed)
+        FEventLog.ResetSystem(std::move(event), *parsed);
+      else if (onlySystem)
         FEventLog.ResetSystem(std::move(event));
       else
         FEventLog.Reset(std::move(event));

@@ -214,8 +214,9 @@ EVT_HANDLE TWinEvt::EvtSubscribe(EVT_HANDLE ASession, TEvent* ASignalEvent, cons
                                  uint32_t AFlags) {
   if (ACallback) return FailHandle(ERROR_NOT_SUPPORTED, "subscription callbacks are not offered; pass an event");
   if (!ASignalEvent) return FailHandle(ERROR_INVALID_PARAMETER, "no signal event");
+  const bool keepSystem = (AFlags & EvtSubscribeKeepSystemValues) != 0;
   TEvtSubscription::TStart start;
-  switch (AFlags) {
+  switch (AFlags & ~static_cast<uint32_t>(EvtSubscribeKeepSystemValues)) {
     case EvtSubscribeToFutureEvents: start = TEvtSubscription::TStart::ssFuture; break;
     case EvtSubscribeStartAtOldestRecord: start = TEvtSubscription::TStart::ssOldest; break;
     case EvtSubscribeStartAfterBookmark: start = TEvtSubscription::TStart::ssAfterBookmark; break;
@@ -237,7 +238,7 @@ EVT_HANDLE TWinEvt::EvtSubscribe(EVT_HANDLE ASession, TEvent* ASignalEvent, cons
       channels.emplace_back(AChannelPath);
     }
     return Register(std::make_shared<TEvtSubscription>(store, std::move(channels), std::move(query), start,
-                                                       bookmark.get(), ASignalEvent));
+                                                       bookmark.get(), ASignalEvent, keepSystem));
   } catch (const std::exception& e) {
     return FailHandle(CodeOf(e), e.what());
   }
@@ -353,6 +354,13 @@ bool TWinEvt::EvtUpdateBookmark(EVT_HANDLE ABookmark, EVT_HANDLE AEvent) {
   bookmark->Update(*event);
   Succeed();
   return true;
+}
+
+std::shared_ptr<const TEventLogSystem> TWinEvt::ParsedSystem(EVT_HANDLE AEvent) {
+  const auto event = Find<TEvtEvent>(AEvent);
+  if (!event) return nullptr;
+  Succeed();
+  return event->System;
 }
 
 EVT_HANDLE TWinEvt::EvtOpenLog(EVT_HANDLE ASession, const char* APath, uint32_t AFlags) {

@@ -17,6 +17,8 @@
 
 namespace zor {
 
+class TEventLogSystem;
+
 // ---- Handles ---------------------------------------------------------------
 
 // Base of every object behind a handle.
@@ -62,6 +64,9 @@ enum EVT_SUBSCRIBE_FLAGS : uint32_t {
   EvtSubscribeToFutureEvents = 1,
   EvtSubscribeStartAtOldestRecord = 2,
   EvtSubscribeStartAfterBookmark = 3,
+  // This build's own, added to one of the above: the System values read
+  // where the query parsed an event are kept for ParsedSystem.
+  EvtSubscribeKeepSystemValues = 0x10000000,
 };
 
 enum EVT_RENDER_CONTEXT_FLAGS : uint32_t { EvtRenderContextValues = 0 };
@@ -184,6 +189,12 @@ class TWinEvt {
   // ERROR_INVALID_PARAMETER.
   EVT_HANDLE EvtCreateBookmark(const char* ABookmarkXml);
   bool EvtUpdateBookmark(EVT_HANDLE ABookmark, EVT_HANDLE AEvent);
+  // Not in Windows' API (where it has no values to give): the System values
+  // of AEvent's XML (EvtRenderEventXml's text) as the event record parser
+  // reads them, where a subscription made with EvtSubscribeKeepSystemValues
+  // parsed the event for its query; null otherwise (ERROR_SUCCESS), or for a
+  // handle that is not an event (ERROR_INVALID_HANDLE).
+  std::shared_ptr<const TEventLogSystem> ParsedSystem(EVT_HANDLE AEvent);
   // The channels of the session's folder, one per EvtNextChannelPath call
   // (two-call use), then ERROR_NO_MORE_ITEMS.
   // A channel to ask EvtGetLogInfo about: APath is a channel of the

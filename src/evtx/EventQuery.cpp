@@ -936,7 +936,7 @@ bool TEventQuery::MatchesXml(std::string_view AEventXml, std::string_view AChann
     return false;
   }
   pugi::xml_document document;
-  if (!document.load_buffer(AEventXml.data(), AEventXml.size(), pugi::parse_default)) return false;
+  if (!document.load_buffer(AEventXml.data(), AEventXml.size(), QueryParseOptions)) return false;
   return Matches(document.document_element(), AChannel, ANow);
 }
 

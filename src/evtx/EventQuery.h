@@ -8,11 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/Errors.h"
+#include <pugixml.hpp>
 
-namespace pugi {
-class xml_node;
-}
+#include "platform/Errors.h"
 
 namespace zor {
 
@@ -62,9 +60,13 @@ class TEventQuery {
   // subscription is read. A `file://` path is given as the plain file path.
   const std::vector<std::string>& Channels() const { return FChannels; }
 
+  // How an event is parsed for Matches: as the event record parser parses
+  // it, so an element whose only content is blanks has them as its value.
+  static constexpr unsigned int QueryParseOptions = pugi::parse_default | pugi::parse_ws_pcdata_single;
+
   // True when the event, read from channel AChannel, is selected. AEvent is the
-  // rendered event's root element (`Event`); any RenderingInfo child is not
-  // seen. ANow is "now" for timediff().
+  // rendered event's root element (`Event`), parsed with QueryParseOptions;
+  // any RenderingInfo child is not seen. ANow is "now" for timediff().
   [[nodiscard]] bool Matches(const pugi::xml_node& AEvent, std::string_view AChannel,
                              TClock::time_point ANow = TClock::now()) const;
 

@@ -169,7 +169,7 @@ TRecordFilter FilterOf(const std::string& AQuery, std::vector<std::string> AChan
   if (query->SelectsEverything() && query->Channels().empty()) return {};
   return [query, names = std::move(AChannelNames)](std::string_view AXml) {
     pugi::xml_document document;
-    if (!document.load_buffer(AXml.data(), AXml.size())) return false;
+    if (!document.load_buffer(AXml.data(), AXml.size(), TEventQuery::QueryParseOptions)) return false;
     for (const std::string& name : names)
       if (query->Matches(document.document_element(), name)) return true;
     return false;

@@ -3,6 +3,7 @@
 // resumes after a restart after the last record every receiver took.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -194,6 +195,61 @@ TEST(EventLogSubscriberTest, ARestartResumesAfterTheLastRecordTakenByEveryReceiv
                                                                  : "<EventRecordID>1</EventRecordID>"),
               std::string::npos);
   }
+}
+
+// A syslog-only reader whose query parses each event takes the System values
+// of that parse on with the text: its messages are the ones a reader without
+// a query makes of the same events, also where line breaks were stripped
+// from a value after the query read it.
+TEST(EventLogSubscriberTest, AQueryGivesTheMessagesAReaderWithoutOneGivesItsEvents) {
+  test::TempDir root;
+  TWinEvt api(root.Path());
+  constexpr int Events = 8;
+  for (int i = 0; i < Events; ++i) {
+    TNewEvent event;
+    event.Channel = "Test/Operational";
+    event.Provider = "Test Provider";
+    event.EventId = i % 2 == 0 ? 100 : 200;
+    event.Level = 1 + static_cast<uint32_t>(i) % 4;
+    event.Computer = i == 2 ? "host\r\n2" : i == 4 ? "host\n4" : "host" + std::to_string(i);
+    event.TimeCreated = 133540000000000000ull + static_cast<uint64_t>(i) * 12'340'000ull;
+    event.ProcessId = 10 + static_cast<uint32_t>(i);
+    (void)TXmlChannel::Append(root.Path() / "Test%4Operational.xml", event);
+  }
+  const auto lines = [&](const std::string& AQuery, size_t AExpected) {
+    test::TempDir bookmarks;
+    TCollectionInterface reader;
+    reader.SetName("R1");
+    reader.SetPath("Test/Operational");
+    reader.SetStartAtBeginning(true);
+    reader.SetBatchSize(100);
+    reader.SetSelectionDetail(AQuery);
+    reader.SetStripNewLines(true);
+    reader.SetDeriveSeverity(true);
+    reader.SyslogReceivers().Add(test::SyslogReceiverAt("bsd.example", 514, 0));
+    reader.SyslogReceivers().Add(test::SyslogReceiverAt("ietf.example", 6514, 1));
+    std::vector<std::unique_ptr<TBaseSysLogMessage>> got;
+    TEventLogMessageProcessor processor(1);
+    TEventLogSubscriber subscriber(&processor, reader, bookmarks.Path().string(), &api);
+    EXPECT_TRUE(subscriber.ThreadStart(false, INFINITE));
+    EXPECT_TRUE(WaitUntil([&] {
+      TakeOutput(processor, true, &got);
+      return got.size() >= 2 * AExpected;
+    }));
+    EXPECT_TRUE(subscriber.ThreadStop(true, INFINITE));
+    TakeOutput(processor, true, &got);
+    std::vector<std::string> result;
+    for (const auto& message : got) result.push_back(message->EncodedMessage());
+    std::sort(result.begin(), result.end());
+    return result;
+  };
+  std::vector<std::string> selected;
+  for (std::string& line : lines("", Events))
+    if (line.find("<EventID>100</EventID>") != std::string::npos) selected.push_back(std::move(line));
+  ASSERT_EQ(selected.size(), Events);  // half the events, each to both receivers
+  EXPECT_EQ(lines("*[System[EventID=100]]", Events / 2), selected);
+  // The stripped values are the ones sent.
+  for (const std::string& line : selected) EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
 }
 
 // Within one process, a reader started again (a reconfiguration) goes on

@@ -56,6 +56,13 @@ const char* const E5 =
     "<Computer>ws01</Computer><Security UserID='S-1-5-21-1-2-3-1001'/></System><UserData><DocumentPrinted "
     "xmlns='http://manifests.microsoft.com/win/2005/08/windows/printing/spooler/core/events'><Param1>7</Param1>"
     "<PrinterName>MyPrinter</PrinterName><Pages>3</Pages></DocumentPrinted></UserData></Event>";
+// Blank values: an element whose only content is blanks has them as its
+// value, as the event record parser reads it; blanks between elements are
+// no value of anything.
+const char* const E6 =
+    "<Event xmlns='http://schemas.microsoft.com/win/2004/08/events/event'><System><EventID>1</EventID>"
+    "<Computer> </Computer></System><EventData>\n  <Data Name='Blank'> </Data>\n  <Data Name='Cdata'>"
+    "<![CDATA[ ]]></Data>\n  <Data Name='Empty'/>\n</EventData></Event>";
 
 struct TEventSample {
   const char* Xml;
@@ -67,6 +74,7 @@ const std::map<std::string, TEventSample> kEvents = {
     {"E3", {E3, "System"}},
     {"E4", {E4, "Microsoft-Windows-Sysmon/Operational"}},
     {"E5", {E5, "Microsoft-Windows-PrintService/Operational"}},
+    {"E6", {E6, "Application"}},
 };
 
 const char* const Q1 =
@@ -155,6 +163,13 @@ const TMatchCase kMatchCases[] = {
     {"*[System[Keywords=9232379236109516801]]", "E1", false},
     {"*[EventData/Data[@Name='LogonType']/text()='10']", "E1", true},
     {"*[child::System[attribute::Name or Provider/attribute::Name='Microsoft-Windows-Sysmon']]", "E4", true},
+    {"*[EventData[Data[@Name='Blank']=' ']]", "E6", true},
+    {"*[EventData[Data[@Name='Blank']='']]", "E6", false},
+    {"*[EventData[Data[@Name='Blank']/text()]]", "E6", true},
+    {"*[EventData[Data[@Name='Cdata']=' ']]", "E6", true},
+    {"*[EventData[Data[@Name='Empty']='']]", "E6", true},
+    {"*[System[Computer=' ']]", "E6", true},
+    {"*[EventData[Data[3]/@Name='Empty']]", "E6", true},
     {Q1, "E1", true},
     {Q1, "E2", false},
     {Q1, "E3", false},

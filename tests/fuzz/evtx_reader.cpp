@@ -3,8 +3,6 @@
 // both modes and both rendering profiles, with the seeks of file order;
 // inputs shorter than a chunk are
 // also given straight to the chunk walker and renderer as one chunk.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "ScratchFile.h"
 #include "evtx/BinXmlRenderer.h"
 #include "evtx/EvtxChunk.h"
 #include "evtx/EvtxReader.h"
@@ -125,12 +124,8 @@ void RenderChunk(const uint8_t* AData, size_t ASize) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static std::string path = [] {
-    std::string name = (std::filesystem::temp_directory_path() / "evtx_reader_fuzz_XXXXXX").string();
-    const int fd = mkstemp(name.data());
-    if (fd >= 0) close(fd);
-    return name;
-  }();
+  static const zor::test::TScratchFile scratch("evtx_reader_fuzz");
+  const std::string& path = scratch.Path();
   if (size >= 8 && std::memcmp(data, "ElfChnk", 7) == 0) {
     RenderChunk(data, size);
     return 0;

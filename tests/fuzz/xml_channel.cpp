@@ -3,8 +3,6 @@
 // it. The span must name the ids of the first and the last record the reader
 // gets, whatever the bytes. The first byte sets how far the rest is repeated
 // (up to 128 KiB), so that the span's look from the end crosses its windows.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,15 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "ScratchFile.h"
 #include "evtx/XmlChannel.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = [] {
-    std::string name = (std::filesystem::temp_directory_path() / "xml_channel_fuzz_XXXXXX").string();
-    const int fd = mkstemp(name.data());
-    if (fd >= 0) close(fd);
-    return name;
-  }();
+  static const zor::test::TScratchFile scratch("xml_channel_fuzz");
+  const std::string& path = scratch.Path();
   if (size < 2) return 0;
   const std::string piece(reinterpret_cast<const char*>(data) + 1, size - 1);
   std::string content;

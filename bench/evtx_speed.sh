@@ -6,9 +6,10 @@
 # Output goes to /dev/null. Each tool reads the file list R times (R per tool,
 # so that the fast ones run long enough to measure); records/s are computed
 # from CPU time (user + system) and from wall time, since the machine may be
-# shared. Records are what our dump counts per pass. A last row, "start-up",
-# runs /bin/true the same way: what starting a process alone costs here,
-# which bounds every ratio on small files.
+# shared. Records are what our dump counts per pass. Two last rows bound
+# every ratio on small files: "start-up" runs /bin/true the same way (what
+# starting a process alone costs here), and "cat" copies each file to
+# /dev/null (starting a process that reads the whole file and writes it out).
 #
 # usage: [GROW_MIB=N] [MIN_MIB=N] bench/evtx_speed.sh [BINARY] [FILE...]
 #   BINARY defaults to build/release/bin/zor-event-exporter (built when
@@ -71,11 +72,13 @@ run ours "$OURS_REPEAT" "$binary" dump
 command -v evtxexport >/dev/null && run evtxexport "$EVTXEXPORT_REPEAT" evtxexport -f xml
 ((PYTHON_REPEAT > 0)) && command -v evtx_dump.py >/dev/null && run python-evtx "$PYTHON_REPEAT" evtx_dump.py
 run start-up "$OURS_REPEAT" /bin/true
+run cat "$OURS_REPEAT" cat
 
 printf '%-12s %12s %14s %12s %14s %10s %10s\n' tool "cpu s/pass" "records/s cpu" "wall s/pass" "records/s wall" "x cpu" "x wall"
-for name in ours evtxexport python-evtx start-up; do
+for name in ours evtxexport python-evtx start-up cat; do
   [[ -n ${cpu[$name]:-} ]] || continue
   awk -v n="$name" -v r="$records" -v c="${cpu[$name]}" -v w="${wall[$name]}" -v oc="${cpu[ours]}" -v ow="${wall[ours]}" \
     'BEGIN {printf "%-12s %12.3f %14.0f %12.3f %14.0f %10.1f %10.1f\n", n, c, (c > 0 ? r / c : 0), w, (w > 0 ? r / w : 0), (oc > 0 ? c / oc : 0), (ow > 0 ? w / ow : 0)}'
 done
-echo "(x = how many times longer than ours; for start-up, the share of ours that starting a process alone costs)"
+echo "(x = how many times longer than ours; for start-up and cat, the share of ours that starting a process alone,"
+echo " or one that only copies the file, costs)"

@@ -49,13 +49,16 @@ function(zor_folder_library name)
   endif()
 endfunction()
 
-# zor_lazy_library(NAME SONAME IMPORTED_TARGET [NEEDS OTHER]) makes zor_lazy_NAME:
+# zor_lazy_library(NAME SONAME IMPORTED_TARGET [NEEDS OTHER] [WHOLE]) makes zor_lazy_NAME:
 # stubs for every function of the shared library IMPORTED_TARGET names, which
 # load it (SONAME) on the first call of one of them (src/platform/LazyLibrary.h).
 # Linking zor_lazy_NAME instead of IMPORTED_TARGET keeps the library out of the
-# program's start. x86-64 Linux only; elsewhere zor_lazy_NAME links the library.
+# program's start. WHOLE: the stubs come as an object, not an archive member, so
+# a link that takes zor_lazy_NAME gets every stub whatever part of it calls the
+# library (also the archives linked after it, such as the C++ run-time).
+# x86-64 Linux only; elsewhere zor_lazy_NAME links the library.
 function(zor_lazy_library name soname imported)
-  cmake_parse_arguments(ARG "" "NEEDS" "" ${ARGN})
+  cmake_parse_arguments(ARG "WHOLE" "NEEDS" "" ${ARGN})
   add_library(zor_lazy_${name} INTERFACE)
   target_include_directories(zor_lazy_${name} INTERFACE
     $<TARGET_PROPERTY:${imported},INTERFACE_INCLUDE_DIRECTORIES>)
@@ -77,10 +80,18 @@ function(zor_lazy_library name soname imported)
     COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/lazy-stubs.sh ${name} ${soname} ${file} ${needs} ${stubs}
     DEPENDS ${PROJECT_SOURCE_DIR}/cmake/lazy-stubs.sh ${file}
     COMMENT "Stubs that load ${soname} on first use")
-  add_library(zor_lazy_${name}_stubs STATIC ${stubs})
+  if(ARG_WHOLE)
+    add_library(zor_lazy_${name}_stubs OBJECT ${stubs})
+  else()
+    add_library(zor_lazy_${name}_stubs STATIC ${stubs})
+  endif()
   target_link_libraries(zor_lazy_${name}_stubs PUBLIC zor_platform ${CMAKE_DL_LIBS})
   if(ARG_NEEDS)
     target_link_libraries(zor_lazy_${name}_stubs PUBLIC zor_lazy_${ARG_NEEDS})
   endif()
   target_link_libraries(zor_lazy_${name} INTERFACE zor_lazy_${name}_stubs)
+  if(ARG_WHOLE)
+    # An object library gives its objects to direct links only: pass them on.
+    target_link_libraries(zor_lazy_${name} INTERFACE $<TARGET_OBJECTS:zor_lazy_${name}_stubs>)
+  endif()
 endfunction()

@@ -181,7 +181,10 @@ TRecordFilter FilterOf(const std::string& AQuery, std::vector<std::string> AChan
 int RunDump(const TProgramOptions& AOptions, const std::string& ASource, const std::string& AQuery, unsigned AThreads) {
   // Larger writes: a dump's output is often hundreds of megabytes. (Without a
   // buffer of its own, stdio would write in blocks of the file system's size.)
-  static char outputBuffer[64 * 1024];
+  // Not larger than this: every page of it is a page fault on a short run,
+  // which costs more than the few more writes it saves, and the runs of
+  // records from the decoding threads go past the buffer anyway.
+  static char outputBuffer[32 * 1024];
   std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
   uint64_t count = 0;
   try {

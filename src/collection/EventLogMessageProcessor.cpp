@@ -10,6 +10,7 @@ namespace zor {
 
 TEventLogMessageProcessor::TEventLogMessageProcessor(int32_t AProcessingThreadCount)
     : FMaxQueuedBatches(static_cast<size_t>(std::max(AProcessingThreadCount, 1)) * 2 + 2),
+      FMaxReaderBatches(static_cast<size_t>(std::max(AProcessingThreadCount, 1)) + 1),
       FMessageQueue(std::make_unique<TProcessingBatchQueue>()),
       FOutboundSyslogQueue(std::make_unique<TSyslogMessageQueue>()),
       FOutboundBeatQueue(std::make_unique<TLogBeatQueue>()) {
@@ -54,7 +55,7 @@ void TEventLogMessageProcessor::SetFlushCount(size_t ACount) {
 bool TEventLogMessageProcessor::HasRoom(const TAckWindow* AWindow) {
   if (FMessageQueue->Count() >= FMaxQueuedBatches) return false;
   TCriticalSectionGuard guard(FCriticalSection);
-  if (AWindow != nullptr && AWindow->PendingBatches() >= FMaxQueuedBatches &&
+  if (AWindow != nullptr && AWindow->PendingBatches() >= FMaxReaderBatches &&
       AWindow->PendingRecords() >= FFlushCount)
     return false;
   return !FSyslogBacklogProbe || FSyslogBacklogProbe() < MaxSyslogBacklog;

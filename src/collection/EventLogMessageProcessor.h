@@ -27,16 +27,21 @@ namespace zor {
 //
 // Back-pressure: a subscriber calls WaitForRoom before it hands in a batch,
 // and waits while too much is in hand: MaxQueuedBatches batches not yet taken
-// by a processing thread, or MaxSyslogBacklog items not yet sent (as the
-// probe that the pipeline sets counts them: syslog messages, or the documents
-// of the beat output; without a probe, they are not counted). So a slow or unreachable receiver holds the
-// readers back instead of filling memory or losing messages. A reader also
-// waits while MaxQueuedBatches of its own batches are not yet taken by every
-// receiver (its acknowledgement window), so no receiver runs further ahead of
-// the reader's saved position than that: what a crash sends again stays
-// within a few batches, however far one receiver is behind another. Those
-// batches may always hold the flush count (SetFlushCount), so that senders
-// which gather that many items before they send are not starved.
+// by a processing thread (two for each thread, and two), or MaxSyslogBacklog
+// items not yet sent (as the probe that the pipeline sets counts them: syslog
+// messages, or the documents of the beat output; without a probe, they are
+// not counted). So a slow or unreachable receiver holds the readers back
+// instead of filling memory or losing messages.
+//
+// A reader also waits while MaxReaderBatches of its own batches are not yet
+// taken by every receiver (its acknowledgement window): one for each
+// processing thread, so that a busy reader keeps them all at work, and one
+// more on its way to the receivers. No receiver runs further ahead of the
+// reader's acknowledged position than that, however far behind another
+// receiver is, so what a crash sends again stays within those batches and
+// what was taken since the last save. Those batches may always hold the
+// flush count (SetFlushCount), so that senders which gather that many items
+// before they send are not starved.
 //
 // Positions: the processor also keeps every reader's acknowledged position
 // (TBookmarkKeeper, its thread started with the processor), so that a reader
@@ -75,7 +80,10 @@ class TEventLogMessageProcessor : public TLockableObject {
  private:
   [[nodiscard]] bool HasRoom(const TAckWindow* AWindow);
 
+  // Batches in the inbound queue, of every reader together.
   const size_t FMaxQueuedBatches;
+  // Batches of one reader not yet taken by every receiver.
+  const size_t FMaxReaderBatches;
   const std::unique_ptr<TProcessingBatchQueue> FMessageQueue;
   const std::unique_ptr<TSyslogMessageQueue> FOutboundSyslogQueue;
   const std::unique_ptr<TLogBeatQueue> FOutboundBeatQueue;

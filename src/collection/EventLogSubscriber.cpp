@@ -280,12 +280,6 @@ void TEventLogSubscriber::ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE
   // The id of the last record of the set being read.
   uint64_t lastRecordId = 0;
   while (!finishing) {
-    // A reader that is ahead of its receivers waits here, before it reads
-    // the next set: its position stays where the last set handed in ended.
-    if (!FProcessor->WaitForRoom(*FShouldFinishEvent, FWindow.get())) {
-      finishing = true;
-      break;
-    }
     if (!FApi->EvtNext(ASubscription, batchSize, events.data(), INFINITE, 0, &returned)) {
       nextError = TWinEvt::GetLastError();
       break;
@@ -294,6 +288,13 @@ void TEventLogSubscriber::ProcessAvailableEvents(EVT_HANDLE ASession, EVT_HANDLE
     std::vector<TEvtHandle> owned;
     owned.reserve(returned);
     for (uint32_t k = 0; k < returned; ++k) owned.emplace_back(events[k], TEvtHandleCloser{FApi});
+    // A reader that is ahead of its receivers waits here with the next set
+    // in hand, unread: its position stays where the last set handed in
+    // ended, and a pass with nothing more to read ends without waiting.
+    if (!FProcessor->WaitForRoom(*FShouldFinishEvent, FWindow.get())) {
+      finishing = true;
+      break;
+    }
 
     auto batch = std::make_unique<TProcessingBatch>(*FInterface);
     try {

@@ -7,13 +7,17 @@
 #include <charconv>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "beats/LogBeat.h"
 #include "collection/EventLogMessageProcessor.h"
 #include "collection/EventLogSubscriber.h"
+#include "delivery/AckBatch.h"
+#include "delivery/AckWindow.h"
 #include "evtx/XmlChannel.h"
+#include "platform/Event.h"
 #include "support/EventFixtures.h"
 #include "support/FileLogger.h"
 #include "support/TextFile.h"
@@ -61,6 +65,36 @@ TProcessingBatchQueue::TItemList TakeSets(TEventLogMessageProcessor& AProcessor)
   for (const auto& set : sets)
     if (set->AckBatch()) set->AckBatch()->Acknowledge();
   return sets;
+}
+
+// A reader may have one batch for each processing thread and one more on
+// its way; only the oldest batch taken by every receiver makes room for the
+// next, and the senders' flush count of records is always allowed.
+TEST(EventLogMessageProcessorTest, AReaderWaitsWhileAThreadCountAndOneOfItsBatchesAreOnTheirWay) {
+  TEvent stopped;
+  stopped.Set();  // WaitForRoom answers at once: room now, or none
+  for (const int32_t threads : {1, 2, 4}) {
+    SCOPED_TRACE(threads);
+    TEventLogMessageProcessor processor(threads);
+    const size_t allowed = static_cast<size_t>(threads) + 1;
+    auto window = std::make_shared<TAckWindow>();
+    std::vector<std::shared_ptr<TAckBatch>> batches;
+    for (size_t i = 0; i < allowed; ++i) {
+      EXPECT_TRUE(processor.WaitForRoom(stopped, window.get())) << "batch " << i;
+      batches.push_back(window->Open("p" + std::to_string(i), i, 10));
+    }
+    EXPECT_FALSE(processor.WaitForRoom(stopped, window.get()));
+    EXPECT_TRUE(processor.WaitForRoom(stopped, std::make_shared<TAckWindow>().get())) << "another reader";
+    batches.back()->Acknowledge();
+    EXPECT_FALSE(processor.WaitForRoom(stopped, window.get())) << "the oldest is still on its way";
+    batches.front()->Acknowledge();
+    EXPECT_TRUE(processor.WaitForRoom(stopped, window.get()));
+
+    while (processor.WaitForRoom(stopped, window.get())) batches.push_back(window->Open("q", 0, 10));
+    EXPECT_EQ(window->PendingBatches(), allowed);
+    processor.SetFlushCount(10 * allowed + 1);
+    EXPECT_TRUE(processor.WaitForRoom(stopped, window.get())) << "fewer records than the senders gather";
+  }
 }
 
 TEST(EventLogMessageProcessorTest, OneBadEventAmongTenIsSkippedOnEveryPath) {
@@ -173,6 +207,9 @@ TEST(EventLogSubscriberTest, ARestartResumesAfterTheLastRecordTakenByEveryReceiv
     const auto run = [&](size_t AExpected) {
       std::vector<std::unique_ptr<TBaseSysLogMessage>> got;
       TEventLogMessageProcessor processor(1);
+      // Every set may be on its way at once, as for senders that gather
+      // more items than the channel holds: nothing taken holds nothing back.
+      processor.SetFlushCount(1000);
       TEventLogSubscriber subscriber(&processor, reader, bookmarks.Path().string(), &api);
       EXPECT_TRUE(subscriber.ThreadStart(false, INFINITE));
       size_t items = 0;
@@ -265,6 +302,7 @@ TEST(EventLogSubscriberTest, AReaderStartedAgainInTheSameProcessGoesOnAfterTheLa
   reader.SetBatchSize(2);
   reader.SetStartAtBeginning(true);
   TEventLogMessageProcessor processor(1);
+  processor.SetFlushCount(1000);  // the sets not taken hold nothing back
   size_t items = 0;
   for (int start = 0; start < 2; ++start) {
     TEventLogSubscriber subscriber(&processor, reader, bookmarks.Path().string(), &api);
@@ -344,8 +382,10 @@ TEST(EventLogSubscriberTest, RecordsBehindFollowTheBacklogDownToZero) {
   reader.SetBatchSize(10);
   reader.SetStartAtBeginning(true);
   // Without processing threads the inbound queue takes 4 sets; the reader
-  // waits for room before reading a fifth.
+  // waits for room before handing in a fifth. (The senders' flush count
+  // above the channel leaves the limit on its own sets on their way aside.)
   TEventLogMessageProcessor processor(0);
+  processor.SetFlushCount(1000);
   const auto fill = [&](size_t ASets) {
     for (size_t i = 0; i < ASets; ++i)
       processor.SignalledMessageQueue().Enqueue(std::make_unique<TProcessingBatch>(reader));

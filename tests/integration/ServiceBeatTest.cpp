@@ -72,9 +72,9 @@ struct TBeatConfig {
 };
 
 std::string ReaderJson(const std::string& AName, const std::string& AChannel, const TBeatConfig& ABeat,
-                       uint16_t ASyslogPort = 0) {
-  std::string json = "{\"name\": \"" + AName + "\", \"path\": \"" + AChannel +
-                     "\", \"batchSize\": 100, \"startAtBeginning\": true, \"beatReceivers\": [{\"name\": \"B\", "
+                       uint16_t ASyslogPort = 0, int ABatchSize = 100) {
+  std::string json = "{\"name\": \"" + AName + "\", \"path\": \"" + AChannel + "\", \"batchSize\": " +
+                     std::to_string(ABatchSize) + ", \"startAtBeginning\": true, \"beatReceivers\": [{\"name\": \"B\", "
                      "\"protocol\": \"" + ABeat.Protocol + "\", \"host\": \"127.0.0.1\", \"port\": " +
                      std::to_string(ABeat.Port) + ", \"esVersion\": " + std::to_string(ABeat.ESVersion) +
                      ", \"createTemplate\": " + (ABeat.CreateTemplate ? "true" : "false") +
@@ -222,9 +222,11 @@ TEST_F(ServiceBeatTest, EndpointDownAtStartAndRefusingLosesNothingAndSyslogGoesO
     return id == refused1 || id == refused2;
   });
   WriteConfig(ConfigJson({ReaderJson("Reader1", "Forwarded", {"http", receiver->Port(), 7, false},
-                                     syslog->Port())}));
+                                     syslog->Port(), 200)}));
   auto service = Start();
-  // Syslog does not wait for the beat endpoint.
+  // Syslog does not wait for the beat endpoint: in sets of 200, the whole
+  // sample fits in the sets a reader may have on their way (one for each
+  // processing thread, and one).
   ASSERT_TRUE(test::WaitUntil(
                   [&] {
                     const std::string received = syslog->Received();

@@ -129,16 +129,19 @@ TEST_F(MetricsPrometheusTest, PrometheusScrapesTheRunningServiceAndStoresWhatThe
   const uint16_t port = EndPointPort();
   ASSERT_NE(port, 0) << service->StandardError();
 
-  // Every record sent, and the figures settled on it.
+  // Every record sent, and the figures settled on it: nothing left behind
+  // the reader (it may wait for its receiver between sets).
   const std::string series = "zor_syslog_messages_sent_total{destination=\"127.0.0.1:" +
                              std::to_string(sink->Port()) + "\",transport=\"TCP\"}";
   size_t lines = 0;
   ASSERT_TRUE(test::WaitUntil([&] {
     const std::string received = sink->Received();
     lines = static_cast<size_t>(std::count(received.begin(), received.end(), '\n'));
-    return lines > 0 && test::Sample(test::ScrapeMetrics(port), series) == static_cast<double>(lines) &&
-           test::Sample(test::ScrapeMetrics(port), "zor_reader_records_read_total{reader=\"Reader \\\"one\\\"\"}") ==
-               static_cast<double>(lines);
+    const auto metrics = test::ScrapeMetrics(port);
+    return lines > 0 && test::Sample(metrics, series) == static_cast<double>(lines) &&
+           test::Sample(metrics, "zor_reader_records_read_total{reader=\"Reader \\\"one\\\"\"}") ==
+               static_cast<double>(lines) &&
+           test::Sample(metrics, "zor_reader_records_behind{reader=\"Reader \\\"one\\\"\"}") == 0;
   }, std::chrono::seconds(60), "every record sent"));
 
   std::string exposition;

@@ -109,18 +109,45 @@ uint64_t RefreshTimeZone() {
   return GTimeZoneGeneration.load(std::memory_order_acquire);
 }
 
-// A thread's last conversion of one whole second: events come in runs that
+// A thread's last conversions of whole seconds: events come in runs that
 // share their second, and each conversion asks the C library for the zone's
-// rules at that instant under its process-wide lock.
+// rules at that instant under its process-wide lock. Two are kept, as a
+// message takes the time it was made ("now") before the event's time.
 struct TKeptConversion {
   uint64_t Generation = UINT64_MAX;
   int64_t From = 0;
   bool Done = false;  // From converts (else the conversion failed)
   int64_t To = 0;
-  [[nodiscard]] bool Holds(uint64_t AGeneration, int64_t AFrom) const {
-    return Generation == AGeneration && From == AFrom;
-  }
 };
+class TKeptConversions {
+ public:
+  // The conversion of AFrom kept under reading AGeneration, or null.
+  [[nodiscard]] const TKeptConversion* Find(uint64_t AGeneration, int64_t AFrom) const {
+    for (const TKeptConversion& kept : FKept)
+      if (kept.Generation == AGeneration && kept.From == AFrom) return &kept;
+    return nullptr;
+  }
+  // Keeps AConversion in place of the older one.
+  const TKeptConversion& Keep(const TKeptConversion& AConversion) {
+    FOlder ^= 1;
+    return FKept[FOlder ^ 1] = AConversion;
+  }
+
+ private:
+  TKeptConversion FKept[2];
+  unsigned FOlder = 0;
+};
+
+// UTC second ASeconds to its local reading, through the calling thread's kept conversions.
+const TKeptConversion& UTCToLocalSecond(int64_t ASeconds) {
+  thread_local TKeptConversions kept;
+  const uint64_t generation = RefreshTimeZone();
+  if (const TKeptConversion* found = kept.Find(generation, ASeconds)) return *found;
+  struct tm local {};
+  const auto at = static_cast<time_t>(ASeconds);
+  const bool done = localtime_r(&at, &local) != nullptr;
+  return kept.Keep({generation, ASeconds, done, done ? ASeconds + local.tm_gmtoff : 0});
+}
 
 // Every local-time conversion goes through here.
 bool LocalTm(time_t ASeconds, struct tm& AResult) {
@@ -199,10 +226,9 @@ TDateTime TUtilities::NowUTC() {
 TDateTime TUtilities::Now() {
   struct timespec now {};
   clock_gettime(CLOCK_REALTIME, &now);
-  struct tm local {};
-  if (!LocalTm(now.tv_sec, local))
-    return UnixMsToDateTime(static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
-  return UnixMsToDateTime((static_cast<int64_t>(now.tv_sec) + local.tm_gmtoff) * 1000 + now.tv_nsec / 1000000);
+  const TKeptConversion& local = UTCToLocalSecond(static_cast<int64_t>(now.tv_sec));
+  const int64_t seconds = local.Done ? local.To : static_cast<int64_t>(now.tv_sec);
+  return UnixMsToDateTime(seconds * 1000 + now.tv_nsec / 1000000);
 }
 
 bool TUtilities::TryUTCToLocal(TDateTime AUTC, TDateTime& ALocal) {
@@ -213,16 +239,9 @@ bool TUtilities::TryUTCToLocal(TDateTime AUTC, TDateTime& ALocal) {
     rest += 1000;
     --seconds;
   }
-  thread_local TKeptConversion kept;
-  const uint64_t generation = RefreshTimeZone();
-  if (!kept.Holds(generation, seconds)) {
-    struct tm local {};
-    const auto at = static_cast<time_t>(seconds);
-    const bool done = localtime_r(&at, &local) != nullptr;
-    kept = {generation, seconds, done, done ? seconds + local.tm_gmtoff : 0};
-  }
-  if (!kept.Done) return false;
-  ALocal = UnixMsToDateTime(kept.To * 1000 + rest);
+  const TKeptConversion& local = UTCToLocalSecond(seconds);
+  if (!local.Done) return false;
+  ALocal = UnixMsToDateTime(local.To * 1000 + rest);
   return true;
 }
 
@@ -241,10 +260,11 @@ bool TUtilities::TryLocalToUTC(TDateTime ALocal, TDateTime& AUTC) {
     ms += 1000;
     --reading;
   }
-  thread_local TKeptConversion kept;
+  thread_local TKeptConversions keptConversions;
   const uint64_t generation = RefreshTimeZone();
-  if (!kept.Holds(generation, reading)) {
-    kept = {generation, reading, false, 0};
+  const TKeptConversion* found = keptConversions.Find(generation, reading);
+  if (!found) {
+    TKeptConversion kept{generation, reading, false, 0};
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, milliSecond = 0;
     DecodeDateTime(ALocal, year, month, day, hour, minute, second, milliSecond);
     struct tm wanted {};
@@ -274,9 +294,10 @@ bool TUtilities::TryLocalToUTC(TDateTime ALocal, TDateTime& AUTC) {
         break;
       }
     }
+    found = &keptConversions.Keep(kept);
   }
-  if (!kept.Done) return false;
-  AUTC = UnixMsToDateTime(kept.To * 1000 + ms);
+  if (!found->Done) return false;
+  AUTC = UnixMsToDateTime(found->To * 1000 + ms);
   return true;
 }
 

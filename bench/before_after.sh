@@ -55,7 +55,7 @@ run() {
   line=$(bash "bench/$1" "$2" 2>&1 | grep -E '^  service\(' | tail -1) ||
     { echo "$1 on $2 failed" >&2; exit 1; }
   echo "  $3: $line"
-  awk '{for (i = 1; i <= NF; i++) {if ($(i+1) ~ /\/s,?$/ && !r) r = $i; if ($(i+1) == "CPU") c = $i}} END {print r, c}' \
+  awk '{for (i = 1; i <= NF; i++) {if ($(i+1) ~ /\/s,?$/ && !r) r = $i; if ($(i+1) == "CPU" && !c) c = $i}} END {print r, c}' \
     <<<"$line" >>"$out/$3"
 }
 

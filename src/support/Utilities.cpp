@@ -155,6 +155,18 @@ bool LocalTm(time_t ASeconds, struct tm& AResult) {
   return localtime_r(&ASeconds, &AResult) != nullptr;
 }
 
+// AValue = quotient * AUnit + remainder with 0 <= remainder < AUnit (division
+// rounded down, also for times before the epoch).
+int64_t FloorDivide(int64_t AValue, int64_t AUnit, int64_t& ARemainder) {
+  int64_t quotient = AValue / AUnit;
+  ARemainder = AValue % AUnit;
+  if (ARemainder < 0) {
+    ARemainder += AUnit;
+    --quotient;
+  }
+  return quotient;
+}
+
 }  // namespace
 
 // ---- Date-time building blocks ----------------------------------------------
@@ -206,12 +218,8 @@ int64_t TUtilities::DateTimeToUnixMs(TDateTime AValue) {
 }
 
 TDateTime TUtilities::UnixMsToDateTime(int64_t AMilliseconds) {
-  int64_t day = AMilliseconds / MsPerDay;
-  int64_t ms = AMilliseconds % MsPerDay;
-  if (ms < 0) {
-    ms += MsPerDay;
-    --day;
-  }
+  int64_t ms = 0;
+  const int64_t day = FloorDivide(AMilliseconds, MsPerDay, ms);
   return Join(day + UnixEpochDay, ms);
 }
 
@@ -232,13 +240,8 @@ TDateTime TUtilities::Now() {
 }
 
 bool TUtilities::TryUTCToLocal(TDateTime AUTC, TDateTime& ALocal) {
-  const int64_t ms = DateTimeToUnixMs(AUTC);
-  int64_t seconds = ms / 1000;
-  int64_t rest = ms % 1000;
-  if (rest < 0) {
-    rest += 1000;
-    --seconds;
-  }
+  int64_t rest = 0;
+  const int64_t seconds = FloorDivide(DateTimeToUnixMs(AUTC), 1000, rest);
   const TKeptConversion& local = UTCToLocalSecond(seconds);
   if (!local.Done) return false;
   ALocal = UnixMsToDateTime(local.To * 1000 + rest);
@@ -253,13 +256,8 @@ void TUtilities::TimeZoneChanged() {
 bool TUtilities::TryLocalToUTC(TDateTime ALocal, TDateTime& AUTC) {
   // The reading's whole second decides the result: the calendar fields are
   // worked out only when the thread's last conversion was of another one.
-  const int64_t readingMs = DateTimeToUnixMs(ALocal);
-  int64_t reading = readingMs / 1000;
-  int64_t ms = readingMs % 1000;
-  if (ms < 0) {
-    ms += 1000;
-    --reading;
-  }
+  int64_t ms = 0;
+  const int64_t reading = FloorDivide(DateTimeToUnixMs(ALocal), 1000, ms);
   thread_local TKeptConversions keptConversions;
   const uint64_t generation = RefreshTimeZone();
   const TKeptConversion* found = keptConversions.Find(generation, reading);

@@ -95,6 +95,12 @@ std::string InvalidInteger(const std::string& AValue) {
 // older reading is not used.
 std::atomic<uint64_t> GTimeZoneGeneration{0};
 
+// Reads the time zone again; conversions kept from the old reading are not used.
+void ReadTimeZone() {
+  tzset();
+  GTimeZoneGeneration.fetch_add(1, std::memory_order_acq_rel);
+}
+
 // localtime_r reads the time zone once; a service that runs for years sees a
 // changed system time zone within a minute of the change. Returns the
 // generation of the reading in force.
@@ -102,10 +108,7 @@ uint64_t RefreshTimeZone() {
   static std::atomic<int64_t> lastRefresh{0};
   const int64_t now = static_cast<int64_t>(time(nullptr));
   int64_t last = lastRefresh.load(std::memory_order_relaxed);
-  if ((now - last >= 60 || now < last) && lastRefresh.compare_exchange_strong(last, now)) {
-    tzset();
-    GTimeZoneGeneration.fetch_add(1, std::memory_order_acq_rel);
-  }
+  if ((now - last >= 60 || now < last) && lastRefresh.compare_exchange_strong(last, now)) ReadTimeZone();
   return GTimeZoneGeneration.load(std::memory_order_acquire);
 }
 
@@ -149,10 +152,39 @@ const TKeptConversion& UTCToLocalSecond(int64_t ASeconds) {
   return kept.Keep({generation, ASeconds, done, done ? ASeconds + local.tm_gmtoff : 0});
 }
 
-// Every local-time conversion goes through here.
-bool LocalTm(time_t ASeconds, struct tm& AResult) {
-  RefreshTimeZone();
-  return localtime_r(&ASeconds, &AResult) != nullptr;
+// The UTC second of local reading AReading (ALocal without its milliseconds):
+// the reading taken as UTC, less the offset in force at the instant it names.
+// The offset is looked up near the instant first, then at the instant found;
+// a reading that no instant shows (inside a daylight-saving gap) does not
+// exist. (mktime would do the same, but it reads the time zone files again on
+// every call.)
+TKeptConversion LocalSecondToUTC(TDateTime ALocal, int64_t AReading, uint64_t AGeneration) {
+  TKeptConversion kept{AGeneration, AReading, false, 0};
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, milliSecond = 0;
+  TUtilities::DecodeDateTime(ALocal, year, month, day, hour, minute, second, milliSecond);
+  struct tm wanted {};
+  wanted.tm_year = year - 1900;
+  wanted.tm_mon = month - 1;
+  wanted.tm_mday = day;
+  wanted.tm_hour = hour;
+  wanted.tm_min = minute;
+  wanted.tm_sec = second;
+  struct tm asUtc = wanted;
+  const time_t readingSeconds = timegm(&asUtc);
+  for (time_t near : {readingSeconds, readingSeconds - 86400, readingSeconds + 86400}) {
+    struct tm probe {};
+    if (localtime_r(&near, &probe) == nullptr) break;
+    const time_t seconds = readingSeconds - probe.tm_gmtoff;
+    struct tm back {};
+    if (localtime_r(&seconds, &back) == nullptr) break;
+    if (back.tm_year == wanted.tm_year && back.tm_mon == wanted.tm_mon && back.tm_mday == wanted.tm_mday &&
+        back.tm_hour == wanted.tm_hour && back.tm_min == wanted.tm_min && back.tm_sec == wanted.tm_sec) {
+      kept.Done = true;
+      kept.To = seconds;
+      break;
+    }
+  }
+  return kept;
 }
 
 // AValue = quotient * AUnit + remainder with 0 <= remainder < AUnit (division
@@ -248,61 +280,27 @@ bool TUtilities::TryUTCToLocal(TDateTime AUTC, TDateTime& ALocal) {
   return true;
 }
 
-void TUtilities::TimeZoneChanged() {
-  tzset();
-  GTimeZoneGeneration.fetch_add(1, std::memory_order_acq_rel);
-}
+void TUtilities::TimeZoneChanged() { ReadTimeZone(); }
 
 bool TUtilities::TryLocalToUTC(TDateTime ALocal, TDateTime& AUTC) {
   // The reading's whole second decides the result: the calendar fields are
-  // worked out only when the thread's last conversion was of another one.
+  // worked out only when the thread's last conversions were of other ones.
   int64_t ms = 0;
   const int64_t reading = FloorDivide(DateTimeToUnixMs(ALocal), 1000, ms);
   thread_local TKeptConversions keptConversions;
   const uint64_t generation = RefreshTimeZone();
   const TKeptConversion* found = keptConversions.Find(generation, reading);
-  if (!found) {
-    TKeptConversion kept{generation, reading, false, 0};
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, milliSecond = 0;
-    DecodeDateTime(ALocal, year, month, day, hour, minute, second, milliSecond);
-    struct tm wanted {};
-    wanted.tm_year = year - 1900;
-    wanted.tm_mon = month - 1;
-    wanted.tm_mday = day;
-    wanted.tm_hour = hour;
-    wanted.tm_min = minute;
-    wanted.tm_sec = second;
-    // The reading taken as UTC, less the offset in force at the instant it
-    // names. The offset is looked up near the instant first, then at the
-    // instant found; a reading that no instant shows (inside a daylight-saving
-    // gap) does not exist. (mktime would do the same, but it reads the time
-    // zone files again on every call.)
-    struct tm asUtc = wanted;
-    const time_t readingSeconds = timegm(&asUtc);
-    for (time_t near : {readingSeconds, readingSeconds - 86400, readingSeconds + 86400}) {
-      struct tm probe {};
-      if (localtime_r(&near, &probe) == nullptr) break;
-      const time_t seconds = readingSeconds - probe.tm_gmtoff;
-      struct tm back {};
-      if (localtime_r(&seconds, &back) == nullptr) break;
-      if (back.tm_year == wanted.tm_year && back.tm_mon == wanted.tm_mon && back.tm_mday == wanted.tm_mday &&
-          back.tm_hour == wanted.tm_hour && back.tm_min == wanted.tm_min && back.tm_sec == wanted.tm_sec) {
-        kept.Done = true;
-        kept.To = seconds;
-        break;
-      }
-    }
-    found = &keptConversions.Keep(kept);
-  }
+  if (!found) found = &keptConversions.Keep(LocalSecondToUTC(ALocal, reading, generation));
   if (!found->Done) return false;
   AUTC = UnixMsToDateTime(found->To * 1000 + ms);
   return true;
 }
 
 TTimeSpan TUtilities::CurrentUTCOffset() {
-  struct tm local {};
-  if (!LocalTm(time(nullptr), local)) return TTimeSpan::zero();
-  return std::chrono::seconds(local.tm_gmtoff);
+  const auto now = static_cast<int64_t>(time(nullptr));
+  const TKeptConversion& local = UTCToLocalSecond(now);
+  if (!local.Done) return TTimeSpan::zero();
+  return std::chrono::seconds(local.To - now);
 }
 
 // ---- ISO 8601 and fixed forms ---------------------------------------------------

@@ -4,11 +4,10 @@
 
 namespace zor {
 
-TSignalHold::TSignalHold(std::initializer_list<int> ASignals) : FPrevious{} {
-  sigset_t mask;
-  sigemptyset(&mask);
-  for (int signal : ASignals) sigaddset(&mask, signal);
-  if (const int error = pthread_sigmask(SIG_BLOCK, &mask, &FPrevious); error != 0)
+TSignalHold::TSignalHold(std::initializer_list<int> ASignals) : FSignals{}, FPrevious{} {
+  sigemptyset(&FSignals);
+  for (int signal : ASignals) sigaddset(&FSignals, signal);
+  if (const int error = pthread_sigmask(SIG_BLOCK, &FSignals, &FPrevious); error != 0)
     throw EPlatformError::FromErrno("pthread_sigmask", error);
 }
 

@@ -26,7 +26,11 @@ class TSignalHold {
   // Restores the mask found at construction; once only, later calls do nothing.
   void Release();
 
+  // The signals held.
+  [[nodiscard]] const sigset_t& Signals() const { return FSignals; }
+
  private:
+  sigset_t FSignals;
   sigset_t FPrevious;
   bool FHeld = true;
 };

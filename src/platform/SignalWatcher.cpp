@@ -11,23 +11,18 @@
 
 namespace zor {
 
-TSignalWatcher::TSignalWatcher(std::initializer_list<int> ASignals) : FFd(-1), FPrevious{} {
-  sigset_t mask;
-  sigemptyset(&mask);
-  for (int signal : ASignals) sigaddset(&mask, signal);
-  if (const int error = pthread_sigmask(SIG_BLOCK, &mask, &FPrevious); error != 0)
-    throw EPlatformError::FromErrno("pthread_sigmask", error);
-  FFd = signalfd(-1, &mask, SFD_CLOEXEC);
+TSignalWatcher::TSignalWatcher(std::initializer_list<int> ASignals) : FHold(ASignals), FFd(-1) {
+  FFd = signalfd(-1, &FHold.Signals(), SFD_CLOEXEC);
   if (FFd < 0) {
     const int error = errno;
-    pthread_sigmask(SIG_SETMASK, &FPrevious, nullptr);
+    FHold.Release();
     throw EPlatformError::FromErrno("signalfd", error);
   }
 }
 
 TSignalWatcher::~TSignalWatcher() {
   close(FFd);
-  pthread_sigmask(SIG_SETMASK, &FPrevious, nullptr);
+  FHold.Release();
 }
 
 int TSignalWatcher::Wait(TEvent& AWakeUp) {

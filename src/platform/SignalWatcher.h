@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "platform/Event.h"
+#include "platform/SignalHold.h"
 
 namespace zor {
 
@@ -29,8 +30,8 @@ class TSignalWatcher {
   [[nodiscard]] int Wait(TEvent& AWakeUp);
 
  private:
+  TSignalHold FHold;  // gives back the mask found at construction
   int FFd;
-  sigset_t FPrevious;  // the mask found at construction
 };
 
 }  // namespace zor

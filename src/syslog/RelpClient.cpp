@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/BrokenPipeSignal.h"
 #include "support/Log.h"
 #include "syslog/SyslogGlobal.h"
 
@@ -55,9 +56,15 @@ constexpr char RemovedLine[] = "DEL sess %p unacked %d";
 // client's (one) thread.
 thread_local TRelpClient* CallingClient = nullptr;
 
+// The library writes without MSG_NOSIGNAL: a receiver that went away would
+// end the process with SIGPIPE. Every call goes through a scope, which keeps
+// the signal blocked in the calling thread, so the write fails instead.
 class TCallScope {
  public:
-  explicit TCallScope(TRelpClient* AClient) : FOuter(CallingClient) { CallingClient = AClient; }
+  explicit TCallScope(TRelpClient* AClient) : FOuter(CallingClient) {
+    BlockBrokenPipeSignal();
+    CallingClient = AClient;
+  }
   ~TCallScope() { CallingClient = FOuter; }
   TCallScope(const TCallScope&) = delete;
   TCallScope& operator=(const TCallScope&) = delete;

@@ -41,7 +41,9 @@ struct TRelpLimits {
 // library's own resending of unacknowledged messages is not used: the caller
 // sends them again, in order).
 //
-// Not thread-safe: one thread uses a client. The destructor closes an open
+// Not thread-safe: one thread uses a client. A thread that calls it keeps
+// SIGPIPE blocked from then on (BlockBrokenPipeSignal): the library writes
+// without MSG_NOSIGNAL. The destructor closes an open
 // session with the close handshake (waiting at most ResponseSeconds).
 class TRelpClient {
  public:

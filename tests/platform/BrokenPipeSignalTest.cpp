@@ -1,0 +1,45 @@
+#include "platform/BrokenPipeSignal.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>
+
+namespace zor {
+namespace {
+
+bool Blocked(int ASignal) {
+  sigset_t mask;
+  pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+  return sigismember(&mask, ASignal) == 1;
+}
+
+TEST(BrokenPipeSignalTest, AWriteToAGonePeerFailsWithEpipeInTheBlockingThreadOnly) {
+  ASSERT_FALSE(Blocked(SIGPIPE));
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  close(ends[0]);
+  ssize_t written = 0;
+  int error = 0;
+  bool blockedThere = false;
+  std::thread writer([&] {
+    BlockBrokenPipeSignal();
+    BlockBrokenPipeSignal();
+    blockedThere = Blocked(SIGPIPE);
+    // Not blocked, this write would end the test program.
+    written = write(ends[1], "x", 1);
+    error = errno;
+  });
+  writer.join();
+  close(ends[1]);
+  EXPECT_TRUE(blockedThere);
+  EXPECT_EQ(written, -1);
+  EXPECT_EQ(error, EPIPE);
+  EXPECT_FALSE(Blocked(SIGPIPE));
+}
+
+}  // namespace
+}  // namespace zor

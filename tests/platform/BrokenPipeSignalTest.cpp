@@ -8,17 +8,13 @@
 #include <cerrno>
 #include <thread>
 
+#include "support/SignalBlocked.h"
+
 namespace zor {
 namespace {
 
-bool Blocked(int ASignal) {
-  sigset_t mask;
-  pthread_sigmask(SIG_BLOCK, nullptr, &mask);
-  return sigismember(&mask, ASignal) == 1;
-}
-
 TEST(BrokenPipeSignalTest, AWriteToAGonePeerFailsWithEpipeInTheBlockingThreadOnly) {
-  ASSERT_FALSE(Blocked(SIGPIPE));
+  ASSERT_FALSE(test::SignalBlocked(SIGPIPE));
   int ends[2];
   ASSERT_EQ(pipe(ends), 0);
   close(ends[0]);
@@ -28,7 +24,7 @@ TEST(BrokenPipeSignalTest, AWriteToAGonePeerFailsWithEpipeInTheBlockingThreadOnl
   std::thread writer([&] {
     BlockBrokenPipeSignal();
     BlockBrokenPipeSignal();
-    blockedThere = Blocked(SIGPIPE);
+    blockedThere = test::SignalBlocked(SIGPIPE);
     // Not blocked, this write would end the test program.
     written = write(ends[1], "x", 1);
     error = errno;
@@ -38,7 +34,7 @@ TEST(BrokenPipeSignalTest, AWriteToAGonePeerFailsWithEpipeInTheBlockingThreadOnl
   EXPECT_TRUE(blockedThere);
   EXPECT_EQ(written, -1);
   EXPECT_EQ(error, EPIPE);
-  EXPECT_FALSE(Blocked(SIGPIPE));
+  EXPECT_FALSE(test::SignalBlocked(SIGPIPE));
 }
 
 }  // namespace

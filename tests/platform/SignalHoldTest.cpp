@@ -6,18 +6,13 @@
 
 #include "platform/Event.h"
 #include "platform/SignalWatcher.h"
+#include "support/SignalBlocked.h"
 
 namespace zor {
 namespace {
 
-bool Blocked(int ASignal) {
-  sigset_t mask;
-  pthread_sigmask(SIG_BLOCK, nullptr, &mask);
-  return sigismember(&mask, ASignal) == 1;
-}
-
 TEST(SignalHoldTest, ASignalThatComesWhileHeldWaitsForTheWatcherAndReleaseGivesTheMaskBack) {
-  ASSERT_FALSE(Blocked(SIGHUP));
+  ASSERT_FALSE(test::SignalBlocked(SIGHUP));
   TSignalHold hold({SIGHUP});
   // Not held, this would end the test program.
   ASSERT_EQ(pthread_kill(pthread_self(), SIGHUP), 0);
@@ -27,9 +22,9 @@ TEST(SignalHoldTest, ASignalThatComesWhileHeldWaitsForTheWatcherAndReleaseGivesT
     EXPECT_EQ(watcher.Wait(never), SIGHUP);
   }
   // The watcher gives back the mask it found: still held.
-  EXPECT_TRUE(Blocked(SIGHUP));
+  EXPECT_TRUE(test::SignalBlocked(SIGHUP));
   hold.Release();
-  EXPECT_FALSE(Blocked(SIGHUP));
+  EXPECT_FALSE(test::SignalBlocked(SIGHUP));
 }
 
 }  // namespace

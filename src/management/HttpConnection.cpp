@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "management/AsciiCase.h"
+#include "support/SocketBio.h"
 
 namespace zor {
 
@@ -302,7 +303,12 @@ THttpConnection::~THttpConnection() {
 
 bool THttpConnection::Handshake() {
   FSsl = SSL_new(FTls);
-  if (FSsl == nullptr || SSL_set_fd(FSsl, FConnection.Handle()) != 1) return false;
+  if (FSsl == nullptr) return false;
+  // Not SSL_set_fd: a client that goes away while its answer is written must
+  // not end the service with SIGPIPE.
+  BIO* bio = NewSocketBio(FConnection.Handle());
+  if (bio == nullptr) return false;
+  SSL_set_bio(FSsl, bio, bio);
   const auto deadline = TClock::now() + FLimits.RequestTimeout;
   for (;;) {
     const int result = SSL_accept(FSsl);

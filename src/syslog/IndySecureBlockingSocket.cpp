@@ -1,65 +1,20 @@
 #include "syslog/IndySecureBlockingSocket.h"
 
 #include <arpa/inet.h>
-#include <openssl/bio.h>
 #include <openssl/err.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
 
+#include "support/SocketBio.h"
+
 namespace zor {
 
 namespace {
 
 constexpr char SendErrorText[] = "Socket Error sending message";
-
-// A source/sink BIO over a connected socket descriptor whose writes use
-// MSG_NOSIGNAL; the descriptor stays owned by the TCP socket.
-int SocketBioWrite(BIO* ABio, const char* AData, int ALength) {
-  BIO_clear_retry_flags(ABio);
-  const int fd = static_cast<int>(reinterpret_cast<intptr_t>(BIO_get_data(ABio)));
-  ssize_t result;
-  do {
-    result = ::send(fd, AData, static_cast<size_t>(ALength), MSG_NOSIGNAL);
-  } while (result < 0 && errno == EINTR);
-  return static_cast<int>(result);
-}
-
-int SocketBioRead(BIO* ABio, char* AData, int ALength) {
-  BIO_clear_retry_flags(ABio);
-  const int fd = static_cast<int>(reinterpret_cast<intptr_t>(BIO_get_data(ABio)));
-  ssize_t result;
-  do {
-    result = ::recv(fd, AData, static_cast<size_t>(ALength), 0);
-  } while (result < 0 && errno == EINTR);
-  return static_cast<int>(result);
-}
-
-long SocketBioControl(BIO*, int ACommand, long, void*) {
-  // Writes are not buffered here, so a flush has nothing to do.
-  return ACommand == BIO_CTRL_FLUSH ? 1 : 0;
-}
-
-struct TBioMethodFree {
-  void operator()(BIO_METHOD* AMethod) const { BIO_meth_free(AMethod); }
-};
-
-const BIO_METHOD* SocketBioMethod() {
-  static const std::unique_ptr<BIO_METHOD, TBioMethodFree> method = [] {
-    std::unique_ptr<BIO_METHOD, TBioMethodFree> created(
-        BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "zor nosignal socket"));
-    if (created) {
-      BIO_meth_set_write(created.get(), SocketBioWrite);
-      BIO_meth_set_read(created.get(), SocketBioRead);
-      BIO_meth_set_ctrl(created.get(), SocketBioControl);
-    }
-    return created;
-  }();
-  return method.get();
-}
 
 // The first queued OpenSSL error as text, or AFallback.
 std::string TakeSslError(const std::string& AFallback) {
@@ -119,13 +74,11 @@ bool TIndySecureBlockingSocket::ConnectSocket() {
     throw ESocketError("Could not connect to " + where + ": " + std::strerror(LastError()));
   }
   TSslPtr ssl(SSL_new(FContext.get()));
-  BIO* bio = ssl ? BIO_new(SocketBioMethod()) : nullptr;
+  BIO* bio = ssl ? NewSocketBio(FTCPClient->Handle()) : nullptr;
   if (bio == nullptr) {
     FTCPClient->DisconnectSocket();
     throw ESocketError("TLS session could not be created for " + where + ": " + TakeSslError("out of memory"));
   }
-  BIO_set_data(bio, reinterpret_cast<void*>(static_cast<intptr_t>(FTCPClient->Handle())));
-  BIO_set_init(bio, 1);
   SSL_set_bio(ssl.get(), bio, bio);  // the session owns the BIO from here
   if (!IsAddressLiteral(Host())) SSL_set_tlsext_host_name(ssl.get(), Host().c_str());
   ERR_clear_error();

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "support/BulkReceiver.h"
+#include "support/HttpServerThread.h"
 #include "support/TempDir.h"
 #include "support/TestCertificate.h"
 
@@ -183,28 +184,28 @@ TEST(EndpointClientTest, RequestTimeOutEndsASlowAnswer) {
 class TCharsetServer {
  public:
   TCharsetServer() {
-    FServer.Get("/latin1", [](const httplib::Request&, httplib::Response& AResponse) {
+    FServer->Get("/latin1", [](const httplib::Request&, httplib::Response& AResponse) {
       AResponse.set_content("caf\xE9 \xA3", "text/plain; charset=\"ISO-8859-1\"");
     });
-    FServer.Get("/utf16", [](const httplib::Request&, httplib::Response& AResponse) {
+    FServer->Get("/utf16", [](const httplib::Request&, httplib::Response& AResponse) {
       AResponse.set_content(std::string("\xFF\xFE{\0\"\0\xAC\x20\"\0}\0", 12), "application/json; charset=utf-16");
     });
-    FServer.Post("/echo", [this](const httplib::Request& ARequest, httplib::Response& AResponse) {
+    FServer->Post("/echo", [this](const httplib::Request& ARequest, httplib::Response& AResponse) {
       FLastHeaders = ARequest.get_header_value("Accept") + "|" + ARequest.get_header_value("Content-Type");
       AResponse.set_content(ARequest.body, "application/json");
     });
-    FPort = FServer.bind_to_any_port("127.0.0.1");
-    FThread = std::thread([this] { FServer.listen_after_bind(); });
+    FPort = FServer->bind_to_any_port("127.0.0.1");
+    FThread = test::HttpServerThread(*FServer);
   }
   ~TCharsetServer() {
-    FServer.stop();
+    FServer->stop();
     FThread.join();
   }
   int Port() const { return FPort; }
   std::string LastHeaders() const { return FLastHeaders; }
 
  private:
-  httplib::Server FServer;
+  std::unique_ptr<httplib::Server> FServer = test::MakeHttpServer<httplib::Server>();
   int FPort = 0;
   std::string FLastHeaders;  // written by the server thread between requests
   std::thread FThread;

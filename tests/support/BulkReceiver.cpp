@@ -13,6 +13,7 @@
 
 #include "support/BasicAuthorization.h"
 #include "support/BulkBody.h"
+#include "support/HttpServerThread.h"
 
 namespace zor::test {
 
@@ -112,9 +113,9 @@ std::string TBulkReceiver::Endpoint() const {
 
 void TBulkReceiver::Listen() {
   if (FOptions.Certificate)
-    FServer = std::make_unique<httplib::SSLServer>(FOptions.Certificate, FOptions.Key);
+    FServer = MakeHttpServer<httplib::SSLServer>(FOptions.Certificate, FOptions.Key);
   else
-    FServer = std::make_unique<httplib::Server>();
+    FServer = MakeHttpServer<httplib::Server>();
   httplib::Server& server = *FServer;
   // Like the real server: connections stay open for any number of requests.
   server.set_keep_alive_max_count(1000000);
@@ -329,10 +330,8 @@ void TBulkReceiver::Listen() {
     throw std::runtime_error("bulk receiver: cannot listen on 127.0.0.1:" + std::to_string(FPort));
   }
   FPort = static_cast<uint16_t>(bound);
-  // The socket listens from here on. The server ignores a stop before its
-  // loop runs, so wait for the loop.
-  FThread = std::thread([&server] { server.listen_after_bind(); });
-  while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  // The socket listens from here on.
+  FThread = HttpServerThread(server);
 }
 
 void TBulkReceiver::Stop() {

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +25,20 @@ std::string ReadAll(const std::filesystem::path& APath) {
 }
 
 }  // namespace
+
+TCleanSpawnAttributes::TCleanSpawnAttributes() : FAttributes{} {
+  posix_spawnattr_init(&FAttributes);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&FAttributes, &none);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (int signal : {SIGPIPE, SIGTERM, SIGINT, SIGHUP}) sigaddset(&defaults, signal);
+  posix_spawnattr_setsigdefault(&FAttributes, &defaults);
+  posix_spawnattr_setflags(&FAttributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+}
+
+TCleanSpawnAttributes::~TCleanSpawnAttributes() { posix_spawnattr_destroy(&FAttributes); }
 
 TChildProcess::TChildProcess(const std::string& AProgram, const std::vector<std::string>& AArguments,
                              const std::filesystem::path& AOutputDir,
@@ -58,15 +71,8 @@ TChildProcess::TChildProcess(const std::string& AProgram, const std::vector<std:
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, FStdout.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, FStderr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  // The child starts with no signal blocked, whatever the test thread blocks.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t none;
-  sigemptyset(&none);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-  const int error = posix_spawn(&FPid, AProgram.c_str(), &actions, &attributes, argv.data(), envp.data());
-  posix_spawnattr_destroy(&attributes);
+  const TCleanSpawnAttributes attributes;
+  const int error = posix_spawn(&FPid, AProgram.c_str(), &actions, attributes.Get(), argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0) throw std::runtime_error("posix_spawn " + AProgram + " failed: " + std::to_string(error));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <spawn.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -10,6 +11,24 @@
 #include <vector>
 
 namespace zor::test {
+
+// Spawn attributes of a child that starts clean, whatever the test process
+// did to its own signals: none blocked, and SIGPIPE with the stop and hang-up
+// signals at their default action (a library of the test may ignore SIGPIPE,
+// and an ignored signal stays ignored across exec, which would hide a child
+// that falls to it).
+class TCleanSpawnAttributes {
+ public:
+  TCleanSpawnAttributes();
+  ~TCleanSpawnAttributes();
+  TCleanSpawnAttributes(const TCleanSpawnAttributes&) = delete;
+  TCleanSpawnAttributes& operator=(const TCleanSpawnAttributes&) = delete;
+
+  [[nodiscard]] const posix_spawnattr_t* Get() const { return &FAttributes; }
+
+ private:
+  posix_spawnattr_t FAttributes;
+};
 
 // A program run by a test: standard output and error go to files in
 // AOutputDir, the environment is the test's plus AEnvironment. The destructor

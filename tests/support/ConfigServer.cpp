@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "support/BasicAuthorization.h"
+#include "support/HttpServerThread.h"
 
 namespace zor::test {
 
@@ -23,9 +24,9 @@ struct TConfigServer::TState {
 
 TConfigServer::TConfigServer(TOptions AOptions) : FOptions(std::move(AOptions)), FState(std::make_unique<TState>()) {
   if (FOptions.Certificate)
-    FServer = std::make_unique<httplib::SSLServer>(FOptions.Certificate, FOptions.Key);
+    FServer = MakeHttpServer<httplib::SSLServer>(FOptions.Certificate, FOptions.Key);
   else
-    FServer = std::make_unique<httplib::Server>();
+    FServer = MakeHttpServer<httplib::Server>();
   TState& state = *FState;
   const TOptions& options = FOptions;
   FServer->Post("/api/config", [&state, &options](const httplib::Request& ARequest, httplib::Response& AResponse) {
@@ -46,10 +47,7 @@ TConfigServer::TConfigServer(TOptions AOptions) : FOptions(std::move(AOptions)),
   const int bound = FServer->bind_to_any_port("127.0.0.1");
   if (bound <= 0) throw std::runtime_error("config server: cannot listen on 127.0.0.1");
   FPort = static_cast<uint16_t>(bound);
-  httplib::Server& server = *FServer;
-  FThread = std::thread([&server] { server.listen_after_bind(); });
-  // The server ignores a stop before its loop runs.
-  while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  FThread = HttpServerThread(*FServer);
 }
 
 TConfigServer::~TConfigServer() {

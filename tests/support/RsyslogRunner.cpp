@@ -13,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "support/ChildProcess.h"
 #include "support/TestCertificate.h"
 #include "support/WaitUntil.h"
 
@@ -146,12 +147,14 @@ bool TRsyslogRunner::Start(bool ANewPorts) {
   const std::string outFile = (FFolder / "rsyslogd.out").string();
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   std::vector<char*> argv = {const_cast<char*>(program.c_str()), const_cast<char*>("-n"),
                              const_cast<char*>("-f"), const_cast<char*>(configText.c_str()),
                              const_cast<char*>("-i"), const_cast<char*>(pidFile.c_str()), nullptr};
-  const int spawned = posix_spawn(&FPid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  const TCleanSpawnAttributes attributes;
+  const int spawned = posix_spawn(&FPid, program.c_str(), &actions, attributes.Get(), argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) throw std::runtime_error("rsyslog runner: cannot start " + program);
 

@@ -4,8 +4,10 @@
 #include <pugixml.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -73,17 +75,19 @@ class TDumpProgress {
   std::chrono::steady_clock::time_point FLast;
 };
 
-void WriteRecord(std::string& ALine, std::string_view AXml) {
+// Writes to standard output; false once a write has failed. A dump ends at
+// its first failed write: a reader that went away (`dump FILE | head`) shows
+// here as EPIPE when SIGPIPE is ignored; otherwise the signal ends the
+// program quietly, as it ends any filter.
+bool WriteOut(std::string_view AText) { return std::fwrite(AText.data(), 1, AText.size(), stdout) == AText.size(); }
+
+bool WriteRecord(std::string& ALine, std::string_view AXml) {
   // Most records hold no line break: they go out as they are.
-  if (!HasLineBreak(AXml)) {
-    std::fwrite(AXml.data(), 1, AXml.size(), stdout);
-    std::fputc('\n', stdout);
-    return;
-  }
+  if (!HasLineBreak(AXml)) return WriteOut(AXml) && std::fputc('\n', stdout) != EOF;
   ALine.clear();
   AppendOneLine(ALine, AXml);
   ALine.push_back('\n');
-  std::fwrite(ALine.data(), 1, ALine.size(), stdout);
+  return WriteOut(ALine);
 }
 
 // Writes every record of AReader that AFilter keeps to standard output;
@@ -97,7 +101,7 @@ uint64_t DumpRecords(TReader& AReader, const TRecordFilter* AFilter, TDumpProgre
   while (AReader.Next(record)) {
     AProgress.Note(++read, record.FileOffset);
     if (AFilter && !(*AFilter)(record.Xml)) continue;
-    WriteRecord(line, record.Xml);
+    if (!WriteRecord(line, record.Xml)) break;
     ++count;
   }
   return count;
@@ -131,7 +135,7 @@ uint64_t DumpEvtxFile(const std::string& APath, const TRecordFilter* AFilter, un
     uint64_t count = 0;
     TEvtxLines lines;
     while (reader.NextLines(lines)) {
-      std::fwrite(lines.Text.data(), 1, lines.Text.size(), stdout);
+      if (!WriteOut(lines.Text)) break;
       count += lines.Count;
       progress.Note(count, lines.LastFileOffset);
     }
@@ -155,7 +159,7 @@ uint64_t DumpXmlFile(const std::filesystem::path& APath, const TRecordFilter& AF
     for (const TChannelRecord& record : records) {
       progress.Note(++read, record.Offset);
       if (AFilter && !AFilter(record.Xml)) continue;
-      WriteRecord(line, record.Xml);
+      if (!WriteRecord(line, record.Xml)) return count;
       ++count;
     }
   }
@@ -213,8 +217,8 @@ int RunDump(const TProgramOptions& AOptions, const std::string& ASource, const s
     std::fprintf(stderr, "dump: %s\n", e.what());
     return 1;
   }
-  if (std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "dump: cannot write to standard output\n");
+  if (std::ferror(stdout) != 0 || std::fflush(stdout) != 0) {
+    std::fprintf(stderr, "dump: cannot write to standard output: %s\n", std::strerror(errno));
     return 1;
   }
   std::fprintf(stderr, "%llu records\n", static_cast<unsigned long long>(count));

@@ -1,6 +1,7 @@
 // The channels, write-event and dump commands, run as the program.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -163,6 +164,34 @@ TEST_F(EventLogCommandsTest, ProgressOfALargeDumpOnlyAtATerminal) {
   EXPECT_NE(terminal.find("\rdump: 4096 records, 97% of the file"), std::string::npos) << terminal;
   EXPECT_NE(terminal.find("\r\033[K4200 records"), std::string::npos) << terminal;
   EXPECT_EQ(Lines(test::ReadFile(FDir / "out" / "records")).size(), 4200u);
+}
+
+// A reader that goes away early (dump FILE | head -c 1). By default SIGPIPE
+// ends the dump quietly, as it ends any filter; with SIGPIPE ignored the dump
+// stops at its first failed write and says why. With one decoding thread and
+// with two.
+TEST_F(EventLogCommandsTest, AReaderThatGoesAwayEndsTheDump) {
+  const std::string sample = std::string(ZOR_SHARED_DIR) + "/evtx-samples/dbc_powershell_obfuscation_many.evtx";
+  struct TCase {
+    const char* IgnorePipe;
+    const char* Threads;
+    int Status;
+    const char* Message;
+  };
+  const TCase cases[] = {
+      {"", "1", 128 + SIGPIPE, ""},
+      {"", "2", 128 + SIGPIPE, ""},
+      {"trap '' PIPE; ", "1", 1, "dump: cannot write to standard output: Broken pipe\n"},
+      {"trap '' PIPE; ", "2", 1, "dump: cannot write to standard output: Broken pipe\n"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::string(c.IgnorePipe) + "threads " + c.Threads);
+    const std::string script = std::string("set -o pipefail; ") + c.IgnorePipe + "\"$0\" dump --threads " +
+                               c.Threads + " \"$1\" | head -c 1 > /dev/null";
+    std::string err;
+    EXPECT_EQ(test::RunProgram("/bin/bash", {"-c", script, ZOR_BINARY, sample}, FDir / "out", nullptr, &err), c.Status);
+    EXPECT_EQ(err, c.Message);
+  }
 }
 
 TEST_F(EventLogCommandsTest, FailuresAreReportedWithNonZeroStatus) {

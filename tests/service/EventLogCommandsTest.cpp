@@ -194,6 +194,22 @@ TEST_F(EventLogCommandsTest, AReaderThatGoesAwayEndsTheDump) {
   }
 }
 
+TEST_F(EventLogCommandsTest, AGlobalOptionsValueThatReadsAsACommandIsTheValue) {
+  // The command is found before the command line is parsed: the word after a
+  // global option that takes a value is that value, whatever it reads as.
+  ASSERT_EQ(Run({"write-event", "--channel", "Application", "--provider", "P", "--id", "1"}), 0);
+  for (const char* word : {"dump", "status", "write-event"}) {
+    SCOPED_TRACE(word);
+    std::string out;
+    std::string err;
+    ASSERT_EQ(test::RunProgram(ZOR_BINARY, {"--home", word, "--programdata", FDir.Path().string(), "channels"},
+                               FDir / "out", &out, &err),
+              0)
+        << err;
+    EXPECT_EQ(out, "Application\n");
+  }
+}
+
 TEST_F(EventLogCommandsTest, FailuresAreReportedWithNonZeroStatus) {
   std::filesystem::create_directories(FRoot);
   std::filesystem::copy_file(std::string(ZOR_SHARED_DIR) + "/evtx-samples/eas_powershell_4104.evtx",

@@ -45,13 +45,15 @@ void TBookmarkKeeper::Save(bool AOnlyDue) {
   for (const std::shared_ptr<TEntry>& entry : entries) {
     if (AOnlyDue && !entry->Window->SaveDue()) continue;
     if (std::optional<std::string> position = entry->Window->TakeAcknowledged()) entry->Unsaved = std::move(position);
-    if (!entry->Unsaved) continue;
-    try {
-      entry->File.Save(*entry->Unsaved);
-      entry->Unsaved.reset();
-    } catch (const std::exception& e) {
-      LogError("[Bookmarks] Position not saved: %s", e.what());
+    if (entry->Unsaved) {
+      try {
+        entry->File.Save(*entry->Unsaved);
+        entry->Unsaved.reset();
+      } catch (const std::exception& e) {
+        LogError("[Bookmarks] Position not saved: %s", e.what());
+      }
     }
+    entry->Window->SaveEnded();
   }
 }
 

@@ -55,17 +55,29 @@ void TEventLogMessageProcessor::SetFlushCount(size_t ACount) {
 bool TEventLogMessageProcessor::HasRoom(const TAckWindow* AWindow) {
   if (FMessageQueue->Count() >= FMaxQueuedBatches) return false;
   TCriticalSectionGuard guard(FCriticalSection);
-  if (AWindow != nullptr && AWindow->PendingBatches() >= FMaxReaderBatches &&
-      AWindow->PendingRecords() >= FFlushCount)
+  if (AWindow != nullptr && ((AWindow->PendingBatches() >= FMaxReaderBatches &&
+                              AWindow->PendingRecords() >= FFlushCount) ||
+                             AWindow->SaveLags(MaxUnsavedBatches)))
     return false;
   return !FSyslogBacklogProbe || FSyslogBacklogProbe() < MaxSyslogBacklog;
 }
 
 bool TEventLogMessageProcessor::WaitForRoom(TEvent& AAbort, const TAckWindow* AWindow) {
   // Short naps: the backlog drains at network speed, and a reader that waits
-  // holds nothing but its own position.
-  while (!HasRoom(AWindow))
-    if (AAbort.WaitFor(5)) return false;
+  // holds nothing but its own position. The end of a save of the reader's
+  // position wakes it at once (reset before the look, so that no save ending
+  // after it is missed): a save takes about as long as a nap, and a reader
+  // that waited for one nap per save would forward at the pace of naps.
+  // (Waking it on every batch taken as well cost more than it gained.)
+  while (!HasRoom(AWindow)) {
+    if (AWindow == nullptr) {
+      if (AAbort.WaitFor(5)) return false;
+      continue;
+    }
+    AWindow->SavedSignal().Reset();
+    if (HasRoom(AWindow)) break;
+    if (WaitForAny({&AAbort, &AWindow->SavedSignal()}, 5) == 0) return false;
+  }
   return true;
 }
 

@@ -38,10 +38,12 @@ namespace zor {
 // processing thread, so that a busy reader keeps them all at work, and one
 // more on its way to the receivers. No receiver runs further ahead of the
 // reader's acknowledged position than that, however far behind another
-// receiver is, so what a crash sends again stays within those batches and
-// what was taken since the last save. Those batches may always hold the
-// flush count (SetFlushCount), so that senders which gather that many items
-// before they send are not starved.
+// receiver is. Those batches may always hold the flush count
+// (SetFlushCount), so that senders which gather that many items before they
+// send are not starved. And a reader waits while MaxUnsavedBatches batches'
+// worth of its records were taken by every receiver but their position is not
+// yet saved (a slow disk). So what a kill sends again stays within the
+// batches on their way and those two, however long a save takes.
 //
 // Positions: the processor also keeps every reader's acknowledged position
 // (TBookmarkKeeper, its thread started with the processor), so that a reader
@@ -66,6 +68,10 @@ class TEventLogMessageProcessor : public TLockableObject {
   [[nodiscard]] const TProcessingCounters& Counters() const { return FCounters; }
 
   static constexpr size_t MaxSyslogBacklog = 20000;
+  // Batches' worth of a reader's records taken by every receiver but not yet
+  // saved, at which the reader waits for the save (the keeper starts one
+  // after the first).
+  static constexpr size_t MaxUnsavedBatches = 2;
 
   // The number of syslog messages made and not yet sent; null for none.
   using TBacklogProbe = std::function<size_t()>;

@@ -10,6 +10,10 @@
 
 namespace zor {
 
+TAckWindow::TAckWindow() : FSavedSignal(std::make_unique<TEvent>()) {}
+
+TAckWindow::~TAckWindow() = default;
+
 std::shared_ptr<TAckBatch> TAckWindow::Open(std::string APosition, uint64_t ARecordId, size_t ARecords) {
   uint64_t sequence = 0;
   {
@@ -57,6 +61,19 @@ bool TAckWindow::SaveDue() const {
   return FUnsavedRecords >= FSaveAfterRecords;
 }
 
+bool TAckWindow::SaveLags(size_t ABatches) const {
+  TCriticalSectionGuard guard(FLock);
+  return FSaveSignal != nullptr && FUnsavedRecords + FSavingRecords >= ABatches * FSaveAfterRecords;
+}
+
+void TAckWindow::SaveEnded() {
+  {
+    TCriticalSectionGuard guard(FLock);
+    FSavingRecords = 0;
+  }
+  FSavedSignal->Set();
+}
+
 void TAckWindow::SetAcknowledgedIdSink(std::shared_ptr<std::atomic<uint64_t>> ASink) {
   TCriticalSectionGuard guard(FLock);
   FAcknowledgedIdSink = std::move(ASink);
@@ -74,6 +91,7 @@ std::string TAckWindow::Acknowledged() const {
 
 std::optional<std::string> TAckWindow::TakeAcknowledged() {
   TCriticalSectionGuard guard(FLock);
+  FSavingRecords += FUnsavedRecords;
   FUnsavedRecords = 0;
   if (!FChanged) return std::nullopt;
   FChanged = false;

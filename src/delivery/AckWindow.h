@@ -9,12 +9,12 @@
 #include <string>
 
 #include "platform/CriticalSection.h"
+#include "platform/Event.h"
 #include "platform/ThreadAnnotations.h"
 
 namespace zor {
 
 class TAckBatch;
-class TEvent;
 
 // How far one reader's records have been taken by every receiver. The reader
 // opens one batch per set of records it hands on, in read order, each with
@@ -27,7 +27,10 @@ class TEvent;
 // The window also counts the records its acknowledged position passed since
 // the position was last taken, and sets its save signal once they reach the
 // save threshold, so that whoever saves positions can save a busy reader's
-// position after about one batch instead of waiting for its next round.
+// position after about one batch instead of waiting for its next round. The
+// records of a position taken count as unsaved until its save ended, so that
+// the reader can be held back while its saved position lags (SaveLags), and
+// the window's saved signal tells such a reader when to look again.
 //
 // Cost: one lock per batch opened and one per batch completed; nothing per
 // item (TAckBatch counts its items with an atomic).
@@ -38,7 +41,8 @@ class TEvent;
 // called from any thread.
 class TAckWindow : public std::enable_shared_from_this<TAckWindow> {
  public:
-  TAckWindow() = default;
+  TAckWindow();
+  ~TAckWindow();
   TAckWindow(const TAckWindow&) = delete;
   TAckWindow& operator=(const TAckWindow&) = delete;
 
@@ -61,14 +65,26 @@ class TAckWindow : public std::enable_shared_from_this<TAckWindow> {
   // True while the records passed since the last TakeAcknowledged reach the
   // save threshold.
   [[nodiscard]] bool SaveDue() const;
+  // True while a save signal is set and the records acknowledged but not yet
+  // saved (passed since the last TakeAcknowledged, and those of the position
+  // taken then until SaveEnded) reach ABatches times the save threshold.
+  [[nodiscard]] bool SaveLags(size_t ABatches) const;
+  // Set whenever a save ends (SaveEnded), so that a reader waiting for it
+  // goes on at once. The window owns it; it lives as long as the window.
+  [[nodiscard]] TEvent& SavedSignal() const { return *FSavedSignal; }
 
   // The position of the last batch opened with one; empty when none was.
   [[nodiscard]] std::string ReadPosition() const;
   // The acknowledged position (empty while none is known).
   [[nodiscard]] std::string Acknowledged() const;
   // The acknowledged position when it changed since the last call; else
-  // nothing. Restarts the count of the save threshold.
+  // nothing. Restarts the count of the save threshold; the records counted
+  // so far stay unsaved until SaveEnded.
   [[nodiscard]] std::optional<std::string> TakeAcknowledged();
+  // The position last taken was written, or could not be (logged by the
+  // saver): its records no longer hold the reader back, as a disk that fails
+  // must not stop forwarding.
+  void SaveEnded();
   // Batches opened and not yet passed by the acknowledged position.
   [[nodiscard]] size_t PendingBatches() const;
   // The records of those batches (as Open was told).
@@ -96,8 +112,11 @@ class TAckWindow : public std::enable_shared_from_this<TAckWindow> {
   std::shared_ptr<std::atomic<uint64_t>> FAcknowledgedIdSink GUARDED_BY(FLock);
   // Records passed since the last TakeAcknowledged, and when to signal.
   size_t FUnsavedRecords GUARDED_BY(FLock) = 0;
+  // Records passed up to the position taken last, until its save ended.
+  size_t FSavingRecords GUARDED_BY(FLock) = 0;
   size_t FSaveAfterRecords GUARDED_BY(FLock) = 1;
   TEvent* FSaveSignal GUARDED_BY(FLock) = nullptr;
+  const std::unique_ptr<TEvent> FSavedSignal;
 };
 
 }  // namespace zor

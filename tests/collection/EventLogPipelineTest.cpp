@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "beats/LogBeat.h"
+#include "collection/BookmarkFile.h"
 #include "collection/EventLogMessageProcessor.h"
 #include "collection/EventLogSubscriber.h"
 #include "delivery/AckBatch.h"
@@ -95,6 +96,32 @@ TEST(EventLogMessageProcessorTest, AReaderWaitsWhileAThreadCountAndOneOfItsBatch
     processor.SetFlushCount(10 * allowed + 1);
     EXPECT_TRUE(processor.WaitForRoom(stopped, window.get())) << "fewer records than the senders gather";
   }
+}
+
+// A disk that stalls while a reader's position is saved: the reader goes on
+// until two batches' worth of its records were taken by every receiver and
+// are not yet saved, then waits until the save ends.
+TEST(EventLogMessageProcessorTest, AReaderWaitsForASlowSaveOnceTwoBatchesOfItsTakenRecordsAreUnsaved) {
+  test::TempDir dir;
+  TEvent diskDone;
+  const TBookmarkFile file(dir.Path(), "App", TFileReplacer([&](TFileReplacer::TStep) {
+                             (void)diskDone.WaitFor(INFINITE);
+                             return 0;
+                           }));
+  const auto at = [](int ARecord) { return "<BookmarkList><Bookmark RecordId='" + std::to_string(ARecord) + "'/>"; };
+  TEventLogMessageProcessor processor(2);
+  const std::shared_ptr<TAckWindow> window = processor.Bookmarks().WindowOf(file, 10);
+  TEvent stopped;
+  stopped.Set();  // WaitForRoom answers at once: room now, or none
+  window->Open(at(10), 10, 10)->Acknowledge();  // its save stalls
+  EXPECT_TRUE(processor.WaitForRoom(stopped, window.get())) << "one batch unsaved";
+  window->Open(at(20), 20, 10)->Acknowledge();
+  EXPECT_FALSE(processor.WaitForRoom(stopped, window.get())) << "two batches unsaved";
+
+  TEvent running;
+  diskDone.Set();
+  EXPECT_TRUE(processor.WaitForRoom(running, window.get()));
+  EXPECT_TRUE(WaitUntil([&] { return file.Load() == std::optional<std::string>(at(20)); }));
 }
 
 TEST(EventLogMessageProcessorTest, OneBadEventAmongTenIsSkippedOnEveryPath) {

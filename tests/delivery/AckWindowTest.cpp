@@ -106,6 +106,34 @@ TEST(AckWindowTest, SaveSignalComesOnceThePositionPassedEnoughRecords) {
   EXPECT_TRUE(signal.IsSet()) << "9 + 1 records reach the threshold";
 }
 
+// The records the position passed stay unsaved while the position taken
+// is written, and lag only in a window that someone saves; the saved signal
+// tells a waiting reader of every save's end.
+TEST(AckWindowTest, RecordsStayUnsavedUntilTheSaveOfTheirPositionEnded) {
+  auto window = std::make_shared<TAckWindow>();
+  window->Open("p0", 0, 10)->Acknowledge();
+  window->Open("p1", 1, 10)->Acknowledge();
+  EXPECT_FALSE(window->SaveLags(1)) << "nobody saves this window";
+  TEvent signal;
+  window->SetSaveSignal(&signal, 10);
+  EXPECT_TRUE(window->SaveLags(2));
+  EXPECT_FALSE(window->SaveLags(3));
+
+  EXPECT_EQ(window->TakeAcknowledged(), std::optional<std::string>("p1"));
+  auto open = window->Open("p2", 2, 5);
+  window->Open("p3", 3, 5)->Acknowledge();
+  EXPECT_TRUE(window->SaveLags(2)) << "20 being written; nothing passed behind an open batch";
+  EXPECT_FALSE(window->SaveLags(3));
+  open->Acknowledge();
+  EXPECT_TRUE(window->SaveLags(3)) << "20 being written and 10 more";
+
+  EXPECT_FALSE(window->SavedSignal().IsSet());
+  window->SaveEnded();
+  EXPECT_TRUE(window->SavedSignal().IsSet());
+  EXPECT_TRUE(window->SaveLags(1));
+  EXPECT_FALSE(window->SaveLags(2)) << "only the 10 passed since the position was taken";
+}
+
 // Processing threads build each batch's items for several receivers; each
 // receiver takes its items in a random order, from its own thread. A watcher
 // checks all along that every batch up to the acknowledged position had all

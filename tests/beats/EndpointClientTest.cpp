@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <memory>
@@ -177,6 +181,48 @@ TEST(EndpointClientTest, RequestTimeOutEndsASlowAnswer) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
   EXPECT_EQ(client.ResponseCode(), -1);
   EXPECT_NE(client.LastError().find("timed out"), std::string::npos) << client.LastError();
+}
+
+// A peer that takes the start of one request and goes away: the client's
+// writes of the rest then fail (EPIPE). That fails the request; it must not
+// end the process with SIGPIPE. Over plain HTTP and over TLS.
+TEST(EndpointClientTest, APeerThatLeavesMidRequestFailsTheRequestNotTheProcess) {
+  test::TempDir folder;
+  test::TTestCertificate certificate(folder.Path());
+  for (const bool useTls : {false, true}) {
+    SCOPED_TRACE(useTls ? "TLS" : "plain");
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    std::thread peer([&] {
+      const int connection = ::accept(listener, nullptr, nullptr);
+      char buffer[1024];
+      if (!useTls) {
+        (void)!::recv(connection, buffer, sizeof buffer, 0);
+      } else {
+        std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
+        SSL_CTX_use_certificate(context.get(), certificate.Certificate());
+        SSL_CTX_use_PrivateKey(context.get(), certificate.Key());
+        std::unique_ptr<SSL, decltype(&SSL_free)> session(SSL_new(context.get()), SSL_free);
+        SSL_set_fd(session.get(), connection);
+        if (SSL_accept(session.get()) == 1) (void)SSL_read(session.get(), buffer, sizeof buffer);
+      }
+      ::close(connection);
+    });
+    TEndpointClient client(useTls ? "https://127.0.0.1" : "http://127.0.0.1", ntohs(address.sin_port), "", "",
+                           "_bulk");
+    // More than the socket buffers of both ends take.
+    client.Post(std::string(size_t{16} << 20, 'x'));
+    peer.join();
+    ::close(listener);
+    EXPECT_EQ(client.ResponseCode(), -1);
+    EXPECT_FALSE(client.LastError().empty());
+  }
 }
 
 // A server of our own for what the bulk receiver never sends: other charsets

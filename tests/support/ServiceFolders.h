@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,17 @@ class TServiceFolders {
 
  protected:
   TempDir FRoot;
+
+ private:
+  // The log as read so far: tests poll it often, and a long run's log is
+  // large, so each read converts only what was added since the last one.
+  struct TLogRead {
+    std::mutex Mutex;
+    std::string Head;    // the file's first bytes, which tell a new file from the one read
+    uint64_t Bytes = 0;  // of the file, converted into Text
+    std::string Text;
+  };
+  std::unique_ptr<TLogRead> FLogRead = std::make_unique<TLogRead>();
 };
 
 std::string ReadFile(const std::filesystem::path& APath);

@@ -78,12 +78,7 @@ class ManagementEndpointTest : public testing::Test, protected test::TServiceFol
   }
 
   // How often ALine stands in the log.
-  int Count(const std::string& ALine) const {
-    const std::string log = Log();
-    int count = 0;
-    for (size_t at = log.find(ALine); at != std::string::npos; at = log.find(ALine, at + 1)) ++count;
-    return count;
-  }
+  int Count(const std::string& ALine) const { return LogCount(ALine); }
 
   // curl with AOptions against APath of the endpoint.
   TAnswer Curl(const std::string& AOptions, const std::string& APath, uint16_t APort,

@@ -77,6 +77,13 @@ testing::AssertionResult TServiceFolders::LogHas(const std::string& AText) const
                    "log line \"" + AText + "\"");
 }
 
+int TServiceFolders::LogCount(const std::string& AText) const {
+  const std::string log = Log();
+  int count = 0;
+  for (size_t at = log.find(AText); at != std::string::npos; at = log.find(AText, at + 1)) ++count;
+  return count;
+}
+
 uint16_t TServiceFolders::EndPointPort(int ANth) const {
   // Plain searches, not a regular expression: the log of a long test is read
   // again at every poll, and the sanitizer build runs the test's own code

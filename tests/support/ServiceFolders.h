@@ -35,6 +35,8 @@ class TServiceFolders {
   // The log file as UTF-8 text, without its byte order mark.
   std::string Log() const;
   [[nodiscard]] testing::AssertionResult LogHas(const std::string& AText) const;
+  // How often AText stands in the log now.
+  [[nodiscard]] int LogCount(const std::string& AText) const;
   // The port of the ANth management endpoint the log says was started (1:
   // the first); waits for it, 0 when none came.
   uint16_t EndPointPort(int ANth = 1) const;

@@ -59,6 +59,8 @@ std::optional<std::string> TBookmarkFile::Load(std::filesystem::path* AFrom) con
   return std::nullopt;
 }
 
-void TBookmarkFile::Save(std::string_view AText) const { FReplacer.Replace(FFileName.string(), AText); }
+void TBookmarkFile::Save(std::string_view AText, const std::function<void()>& AInPlace) const {
+  FReplacer.Replace(FFileName.string(), AText, AInPlace);
+}
 
 }  // namespace zor

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,9 +38,10 @@ class TBookmarkFile {
   // when a file exists but cannot be read.
   [[nodiscard]] std::optional<std::string> Load(std::filesystem::path* AFrom = nullptr) const;
   // Replaces the file with AText so that readers, and a start after a crash
-  // or a power loss, see the old or the new text (TFileReplacer). Throws
-  // EPlatformError naming the file.
-  void Save(std::string_view AText) const;
+  // or a power loss, see the old or the new text (TFileReplacer; AInPlace is
+  // called once a crash would leave the new text). Throws EPlatformError
+  // naming the file.
+  void Save(std::string_view AText, const std::function<void()>& AInPlace = {}) const;
 
  private:
   std::filesystem::path FFileName;

@@ -45,15 +45,23 @@ void TBookmarkKeeper::Save(bool AOnlyDue) {
   for (const std::shared_ptr<TEntry>& entry : entries) {
     if (AOnlyDue && !entry->Window->SaveDue()) continue;
     if (std::optional<std::string> position = entry->Window->TakeAcknowledged()) entry->Unsaved = std::move(position);
+    // The reader waiting for this save goes on once a kill would leave the
+    // new position, without waiting for the folder's flush as well.
+    bool ended = false;
+    const auto end = [&] {
+      if (ended) return;
+      ended = true;
+      entry->Window->SaveEnded();
+    };
     if (entry->Unsaved) {
       try {
-        entry->File.Save(*entry->Unsaved);
+        entry->File.Save(*entry->Unsaved, end);
         entry->Unsaved.reset();
       } catch (const std::exception& e) {
         LogError("[Bookmarks] Position not saved: %s", e.what());
       }
     }
-    entry->Window->SaveEnded();
+    end();
   }
 }
 

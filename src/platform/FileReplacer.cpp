@@ -48,7 +48,8 @@ int WriteAll(int AFd, std::string_view AText) {
 
 }  // namespace
 
-void TFileReplacer::Replace(const std::string& APath, std::string_view AText) const {
+void TFileReplacer::Replace(const std::string& APath, std::string_view AText,
+                            const std::function<void()>& AInPlace) const {
   const std::string temporary = APath + ".tmp";
   const auto fail = [&](std::string_view ACall, int AError) {
     ::unlink(temporary.c_str());
@@ -70,6 +71,7 @@ void TFileReplacer::Replace(const std::string& APath, std::string_view AText) co
   int error = Fault(TStep::rsRename);
   if (error == 0 && ::rename(temporary.c_str(), APath.c_str()) != 0) error = errno;
   if (error != 0) fail("rename", error);
+  if (AInPlace) AInPlace();
 
   std::filesystem::path folder = std::filesystem::path(APath).parent_path();
   if (folder.empty()) folder = std::filesystem::path(".");

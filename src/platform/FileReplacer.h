@@ -32,8 +32,11 @@ class TFileReplacer {
   // removed (the file keeps its old content) and EPlatformError is thrown,
   // naming the call and the file. A failure to flush the folder after the
   // rename also throws: the new content is in place but may not survive a
-  // power loss.
-  void Replace(const std::string& APath, std::string_view AText) const;
+  // power loss. AInPlace, when given, is called once the new content is in
+  // place, before the folder is flushed: a process that ends from then on
+  // leaves the new content, while a power loss may still leave the old one.
+  void Replace(const std::string& APath, std::string_view AText,
+               const std::function<void()>& AInPlace = {}) const;
 
  private:
   [[nodiscard]] int Fault(TStep AStep) const { return FHook ? FHook(AStep) : 0; }

@@ -21,7 +21,8 @@ namespace {
 using TStep = TFileReplacer::TStep;
 
 // A save that fails at one step leaves a whole bookmark (the old one, or the
-// new one once the rename is done) and no temporary file.
+// new one once the rename is done, as the in-place call said) and no
+// temporary file.
 TEST(BookmarkFileTest, ASaveFailingAtAnyStepLeavesAReadableBookmark) {
   struct TCase {
     const char* Name;
@@ -40,8 +41,10 @@ TEST(BookmarkFileTest, ASaveFailingAtAnyStepLeavesAReadableBookmark) {
     TBookmarkFile(dir.Path(), "App").Save("old");
     const TBookmarkFile failing(dir.Path(), "App",
                                 TFileReplacer([&](TStep AStep) { return AStep == c.FailingStep ? EIO : 0; }));
-    EXPECT_THROW(failing.Save("new"), EPlatformError);
+    bool inPlace = false;
+    EXPECT_THROW(failing.Save("new", [&] { inPlace = true; }), EPlatformError);
     EXPECT_EQ(TBookmarkFile(dir.Path(), "App").Load(), std::optional<std::string>(c.Left));
+    EXPECT_EQ(inPlace, std::string(c.Left) == "new");
     EXPECT_FALSE(std::filesystem::exists(dir.Path() / "App.xml.tmp"));
   }
 }

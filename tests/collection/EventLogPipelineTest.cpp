@@ -100,28 +100,40 @@ TEST(EventLogMessageProcessorTest, AReaderWaitsWhileAThreadCountAndOneOfItsBatch
 
 // A disk that stalls while a reader's position is saved: the reader goes on
 // until two batches' worth of its records were taken by every receiver and
-// are not yet saved, then waits until the save ends.
+// are not yet saved, then waits until the new position is in place (not for
+// the folder's flush after it).
 TEST(EventLogMessageProcessorTest, AReaderWaitsForASlowSaveOnceTwoBatchesOfItsTakenRecordsAreUnsaved) {
   test::TempDir dir;
-  TEvent diskDone;
-  const TBookmarkFile file(dir.Path(), "App", TFileReplacer([&](TFileReplacer::TStep) {
-                             (void)diskDone.WaitFor(INFINITE);
+  TEvent flushing;
+  TEvent fileFlushed;
+  TEvent folderFlushed;
+  const TBookmarkFile file(dir.Path(), "App", TFileReplacer([&](TFileReplacer::TStep AStep) {
+                             if (AStep == TFileReplacer::TStep::rsFlush) {
+                               flushing.Set();
+                               (void)fileFlushed.WaitFor(INFINITE);
+                             }
+                             if (AStep == TFileReplacer::TStep::rsFlushFolder) (void)folderFlushed.WaitFor(INFINITE);
                              return 0;
                            }));
-  const auto at = [](int ARecord) { return "<BookmarkList><Bookmark RecordId='" + std::to_string(ARecord) + "'/>"; };
+  const auto at = [](int ARecord) {
+    return std::optional<std::string>("<BookmarkList><Bookmark RecordId='" + std::to_string(ARecord) + "'/>");
+  };
   TEventLogMessageProcessor processor(2);
   const std::shared_ptr<TAckWindow> window = processor.Bookmarks().WindowOf(file, 10);
   TEvent stopped;
   stopped.Set();  // WaitForRoom answers at once: room now, or none
-  window->Open(at(10), 10, 10)->Acknowledge();  // its save stalls
+  window->Open(*at(10), 10, 10)->Acknowledge();
+  EXPECT_TRUE(WaitUntil([&] { return flushing.IsSet(); })) << "its save stalls";
   EXPECT_TRUE(processor.WaitForRoom(stopped, window.get())) << "one batch unsaved";
-  window->Open(at(20), 20, 10)->Acknowledge();
+  window->Open(*at(20), 20, 10)->Acknowledge();
   EXPECT_FALSE(processor.WaitForRoom(stopped, window.get())) << "two batches unsaved";
 
   TEvent running;
-  diskDone.Set();
+  fileFlushed.Set();
   EXPECT_TRUE(processor.WaitForRoom(running, window.get()));
-  EXPECT_TRUE(WaitUntil([&] { return file.Load() == std::optional<std::string>(at(20)); }));
+  EXPECT_EQ(file.Load(), at(10)) << "in place, its folder not yet flushed";
+  folderFlushed.Set();
+  EXPECT_TRUE(WaitUntil([&] { return file.Load() == at(20); }));
 }
 
 TEST(EventLogMessageProcessorTest, OneBadEventAmongTenIsSkippedOnEveryPath) {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The crash test at full size: 200,000 records of a growing channel to rsyslog
-# over TCP and TLS and to the test bulk endpoint, the service killed with
+# over TCP, RELP and TLS and to the test bulk endpoint, the service killed with
 # SIGKILL 20 times. Prints the duplicates per kill of each receiver.
 #
 # usage: [RECORDS=200000] [KILLS=20] bench/crash_recovery.sh [BUILD_DIR]

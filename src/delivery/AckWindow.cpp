@@ -10,10 +10,6 @@
 
 namespace zor {
 
-TAckWindow::TAckWindow() : FSavedSignal(std::make_unique<TEvent>()) {}
-
-TAckWindow::~TAckWindow() = default;
-
 std::shared_ptr<TAckBatch> TAckWindow::Open(std::string APosition, uint64_t ARecordId, size_t ARecords) {
   uint64_t sequence = 0;
   {
@@ -71,7 +67,7 @@ void TAckWindow::SaveEnded() {
     TCriticalSectionGuard guard(FLock);
     FSavingRecords = 0;
   }
-  FSavedSignal->Set();
+  FSavedSignal.Set();
 }
 
 void TAckWindow::SetAcknowledgedIdSink(std::shared_ptr<std::atomic<uint64_t>> ASink) {

@@ -41,8 +41,7 @@ class TAckBatch;
 // called from any thread.
 class TAckWindow : public std::enable_shared_from_this<TAckWindow> {
  public:
-  TAckWindow();
-  ~TAckWindow();
+  TAckWindow() = default;
   TAckWindow(const TAckWindow&) = delete;
   TAckWindow& operator=(const TAckWindow&) = delete;
 
@@ -71,7 +70,7 @@ class TAckWindow : public std::enable_shared_from_this<TAckWindow> {
   [[nodiscard]] bool SaveLags(size_t ABatches) const;
   // Set whenever a save ends (SaveEnded), so that a reader waiting for it
   // goes on at once. The window owns it; it lives as long as the window.
-  [[nodiscard]] TEvent& SavedSignal() const { return *FSavedSignal; }
+  [[nodiscard]] TEvent& SavedSignal() const { return FSavedSignal; }
 
   // The position of the last batch opened with one; empty when none was.
   [[nodiscard]] std::string ReadPosition() const;
@@ -116,7 +115,7 @@ class TAckWindow : public std::enable_shared_from_this<TAckWindow> {
   size_t FSavingRecords GUARDED_BY(FLock) = 0;
   size_t FSaveAfterRecords GUARDED_BY(FLock) = 1;
   TEvent* FSaveSignal GUARDED_BY(FLock) = nullptr;
-  const std::unique_ptr<TEvent> FSavedSignal;
+  mutable TEvent FSavedSignal;
 };
 
 }  // namespace zor

@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/SocketIo.h"
+
 namespace zor {
 
 namespace {
@@ -65,9 +67,8 @@ bool TTcpConnection::WaitWritable(TClock::time_point ADeadline) const { return W
 
 ssize_t TTcpConnection::Read(char* ABuffer, size_t ASize, TClock::time_point ADeadline) {
   for (;;) {
-    const ssize_t count = ::recv(FHandle, ABuffer, ASize, 0);
+    const ssize_t count = ReceiveSome(FHandle, ABuffer, ASize);
     if (count >= 0) return count;
-    if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
     if (!WaitReadable(ADeadline)) return -1;
   }
@@ -76,12 +77,11 @@ ssize_t TTcpConnection::Read(char* ABuffer, size_t ASize, TClock::time_point ADe
 ssize_t TTcpConnection::Write(const char* ABuffer, size_t ASize, TClock::time_point ADeadline) {
   size_t written = 0;
   while (written < ASize) {
-    const ssize_t count = ::send(FHandle, ABuffer + written, ASize - written, MSG_NOSIGNAL);
+    const ssize_t count = SendNoSignal(FHandle, ABuffer + written, ASize - written);
     if (count > 0) {
       written += static_cast<size_t>(count);
       continue;
     }
-    if (count < 0 && errno == EINTR) continue;
     if (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return -1;
     if (!WaitWritable(ADeadline)) return -1;
   }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/SocketIo.h"
 #include "support/Log.h"
 #include "support/Utilities.h"
 
@@ -179,9 +180,8 @@ int TRawBlockingSocket::SendBytes(const uint8_t* AData, int ALength) {
   }
   int sent = 0;
   while (sent < ALength) {
-    const ssize_t result = ::send(FSocket.Get(), AData + sent, static_cast<size_t>(ALength - sent), MSG_NOSIGNAL);
+    const ssize_t result = SendNoSignal(FSocket.Get(), AData + sent, static_cast<size_t>(ALength - sent));
     if (result < 0) {
-      if (errno == EINTR) continue;
       // EAGAIN here is the send time-out running out.
       SetLastError(errno == EAGAIN ? ETIMEDOUT : errno);
       return sent;

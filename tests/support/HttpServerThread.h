@@ -8,6 +8,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/BrokenPipeSignal.h"
+
 namespace zor::test {
 
 // The test servers' HTTP library writes answers without MSG_NOSIGNAL (and over
@@ -36,10 +38,7 @@ std::unique_ptr<TServer> MakeHttpServer(TArgs&&... AArguments) {
 // stop that comes before. AServer must outlive the thread (join it).
 inline std::thread HttpServerThread(httplib::Server& AServer) {
   std::thread thread([&AServer] {
-    sigset_t pipe;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    BlockBrokenPipeSignal();
     AServer.listen_after_bind();
   });
   while (!AServer.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
